@@ -105,6 +105,20 @@ public:
                                    int slotType);
     static int PickModel(IKernel* kernel, const ObjectId& creator);
 
+    // The draw shared by the NPC creator and area boss encounters.
+    // Appends the fixed entries (slot type 3) of modelIndex; returns how many.
+    static int AppendFixedEntries(IKernel* kernel, const ObjectId& creator, int modelIndex,
+                                  std::vector<SpawnEntry>& list);
+    // Draws up to wanted entries by weight (capped at kMaxEncounterDraws).
+    static void DrawEntries(IKernel* kernel, const ObjectId& creator, int modelIndex, int wanted,
+                            std::vector<SpawnEntry>& list);
+    // 1 when the player is in a team and leads it; 0 otherwise, and 0 when
+    // no team module was found.
+    static int LeaderFlag(IKernel* kernel, const ObjectId& player);
+    // Command 1001 from the player to itself with the encounter list.
+    static void SendEncounter(IKernel* kernel, const ObjectId& creator, const ObjectId& player,
+                              int sizeField, const std::vector<SpawnEntry>& list);
+
     // Process-wide state.
     static NpcCreatorSystem* s_instance;
     static ITeamSystem* s_teamSystem;
