@@ -109,6 +109,11 @@ public:
     // Appends the fixed entries (slot type 3) of modelIndex; returns how many.
     static int AppendFixedEntries(IKernel* kernel, const ObjectId& creator, int modelIndex,
                                   std::vector<SpawnEntry>& list);
+    // Number of NPCs left to draw once fixedCount fixed entries are in:
+    // npcCount - fixedCount, 0 when that is not positive, and capped at
+    // kMaxEncounterDraws (with a Trace line) for absurd script answers. The
+    // encounter size field is fixedCount plus this value.
+    static int WantedDraws(IKernel* kernel, int npcCount, int fixedCount);
     // Draws up to wanted entries by weight (capped at kMaxEncounterDraws).
     static void DrawEntries(IKernel* kernel, const ObjectId& creator, int modelIndex, int wanted,
                             std::vector<SpawnEntry>& list);
