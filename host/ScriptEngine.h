@@ -4,6 +4,37 @@
 // to '/'), loaded once and cached. Every call runs under pcall with a
 // traceback handler, an instruction budget and a memory cap, so a broken
 // rules script is a logged error and no results, never a hang or a crash.
+//
+// Value conversion, host to Lua (arguments):
+//   int, int64        -> integer
+//   float             -> number
+//   string            -> string (bytes unchanged, GBK stays GBK)
+//   wide string       -> UTF-8 string (unpaired surrogates become U+FFFD)
+//   object id         -> userdata "ObjectId": tostring gives "obj#ident:serial",
+//                        == compares both fields, fields .ident and .serial,
+//                        method :is_null()
+//   user data         -> string holding the bytes
+//   anything else     -> nil (the position is kept)
+// Lua to host (results):
+//   integer, or a number without fraction inside the 32-bit range -> int;
+//     integers outside the 32-bit range saturate and are logged
+//   other numbers     -> float
+//   boolean           -> int 0 / 1
+//   string            -> string (up to an embedded zero byte)
+//   ObjectId userdata -> object id
+//   nil               -> ends the results: later values are dropped (and
+//                        logged when one of them is not nil), so a value never
+//                        moves to another index
+//   table, function, other userdata -> the call fails (logged, no results)
+//
+// Scripts see a restricted standard library: base functions without dofile,
+// loadfile and load; string (without dump), table, math, utf8, coroutine;
+// os.time, os.clock, os.date, os.difftime only; no io, no package. print
+// writes to the engine's log. math.random is seeded with 0 when the engine is
+// made, so runs replay identically. Each script has its own global table whose
+// misses fall through to the shared library tables.
+//
+// Not thread-safe: one engine per logic thread.
 #pragma once
 
 #include <cstddef>
@@ -13,12 +44,15 @@
 #include <string>
 
 #include "IVarList.h"
+#include "ObjectId.h"
+
+struct lua_State;
 
 namespace host {
 
 struct ScriptLimits {
-    uint64_t instructionBudget = 10'000'000;  // per call
-    size_t memoryCap = 64u << 20;             // bytes, for the whole engine
+    uint64_t instructionBudget = 10'000'000;  // per call, 0 = unlimited
+    size_t memoryCap = 64u << 20;             // bytes, for the whole engine, 0 = unlimited
 };
 
 class ScriptEngine {
@@ -30,24 +64,48 @@ public:
     ScriptEngine(const ScriptEngine&) = delete;
     ScriptEngine& operator=(const ScriptEngine&) = delete;
 
-    // Where errors go (with traceback); the kernel passes its Trace.
+    // Where errors go (with traceback); the kernel passes its Trace. Every
+    // failed call produces exactly one call of log.
     void SetLog(LogFn log);
 
-    // Calls function of script with args converted to Lua values (ints and
-    // int64 as integers, floats as numbers, strings, wide strings as UTF-8,
-    // object ids as a userdata/table the host documents). Up to resultCount
-    // results are converted back and appended to results. False, with one log
-    // line and nothing appended, when the script or function is missing or
-    // the call fails or exceeds its limits.
+    // Calls function of script with args converted to Lua values (see the
+    // table above). Up to resultCount results are converted back and appended
+    // to results. False, with one log line and nothing appended, when the
+    // script or function is missing or the call fails or exceeds its limits.
     bool Call(const std::string& script, const std::string& function, const IVarList& args,
               int resultCount, IVarList& results);
 
     // Drops cached scripts so edited files are read again.
     void Reload();
 
+    // Bytes the Lua state holds right now (for tests and diagnostics).
+    size_t MemoryInUse() const;
+
 private:
     struct Impl;
     std::unique_ptr<Impl> m_impl;
 };
+
+// Conversions shared by the rules engine and the scenario runner, which runs
+// its own Lua state with the same object id representation.
+namespace script {
+
+// Registers the ObjectId metatable in L (idempotent).
+void RegisterObjectIdType(lua_State* L);
+// Pushes id as an ObjectId userdata (RegisterObjectIdType must have run).
+void PushObjectId(lua_State* L, const ObjectId& id);
+// True and id set when the value at index is an ObjectId userdata.
+bool ToObjectId(lua_State* L, int index, ObjectId& id);
+
+std::string WideToUtf8(const char16_t* text);
+// Invalid UTF-8 bytes become U+FFFD.
+std::u16string Utf8ToWide(const std::string& text);
+
+// Pushes every entry of list as in the argument table above; returns the
+// number of values pushed (the list's count), or -1 when the stack cannot
+// grow that far (nothing pushed).
+int PushVarList(lua_State* L, const IVarList& list);
+
+}  // namespace script
 
 }  // namespace host

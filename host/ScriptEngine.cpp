@@ -1,0 +1,653 @@
+#include "ScriptEngine.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+extern "C" {
+#include <lauxlib.h>
+#include <lua.h>
+#include <lualib.h>
+}
+
+namespace host {
+
+namespace script {
+
+namespace {
+
+constexpr const char* kObjectIdMeta = "host.ObjectId";
+
+int ObjectIdToString(lua_State* L) {
+    ObjectId id;
+    ToObjectId(L, 1, id);
+    lua_pushfstring(L, "obj#%I:%I", static_cast<lua_Integer>(id.ident),
+                    static_cast<lua_Integer>(id.serial));
+    return 1;
+}
+
+int ObjectIdEq(lua_State* L) {
+    ObjectId a, b;
+    lua_pushboolean(L, ToObjectId(L, 1, a) && ToObjectId(L, 2, b) && a == b);
+    return 1;
+}
+
+int ObjectIdIsNull(lua_State* L) {
+    ObjectId id;
+    if (!ToObjectId(L, 1, id)) return luaL_error(L, "is_null expects an object id");
+    lua_pushboolean(L, id.IsNull());
+    return 1;
+}
+
+int ObjectIdIndex(lua_State* L) {
+    ObjectId id;
+    ToObjectId(L, 1, id);
+    const char* key = lua_tostring(L, 2);
+    if (key == nullptr) return 0;
+    if (std::strcmp(key, "ident") == 0) {
+        lua_pushinteger(L, id.ident);
+    } else if (std::strcmp(key, "serial") == 0) {
+        lua_pushinteger(L, id.serial);
+    } else if (std::strcmp(key, "is_null") == 0) {
+        lua_pushcfunction(L, ObjectIdIsNull);
+    } else {
+        return 0;
+    }
+    return 1;
+}
+
+void AppendUtf8(std::string& out, uint32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+}  // namespace
+
+void RegisterObjectIdType(lua_State* L) {
+    if (luaL_newmetatable(L, kObjectIdMeta)) {
+        lua_pushcfunction(L, ObjectIdToString);
+        lua_setfield(L, -2, "__tostring");
+        lua_pushcfunction(L, ObjectIdEq);
+        lua_setfield(L, -2, "__eq");
+        lua_pushcfunction(L, ObjectIdIndex);
+        lua_setfield(L, -2, "__index");
+        lua_pushboolean(L, 0);
+        lua_setfield(L, -2, "__metatable");  // scripts cannot swap it
+    }
+    lua_pop(L, 1);
+}
+
+void PushObjectId(lua_State* L, const ObjectId& id) {
+    auto* p = static_cast<ObjectId*>(lua_newuserdatauv(L, sizeof(ObjectId), 0));
+    *p = id;
+    luaL_setmetatable(L, kObjectIdMeta);
+}
+
+bool ToObjectId(lua_State* L, int index, ObjectId& id) {
+    auto* p = static_cast<ObjectId*>(luaL_testudata(L, index, kObjectIdMeta));
+    if (p == nullptr) return false;
+    id = *p;
+    return true;
+}
+
+std::string WideToUtf8(const char16_t* text) {
+    std::string out;
+    if (text == nullptr) return out;
+    for (const char16_t* p = text; *p != 0; ++p) {
+        uint32_t c = *p;
+        if (c >= 0xD800 && c <= 0xDBFF) {
+            uint32_t low = p[1];
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+                ++p;
+            } else {
+                c = 0xFFFD;
+            }
+        } else if (c >= 0xDC00 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        AppendUtf8(out, c);
+    }
+    return out;
+}
+
+std::u16string Utf8ToWide(const std::string& text) {
+    std::u16string out;
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    size_t n = text.size();
+    size_t i = 0;
+    while (i < n) {
+        unsigned char b = s[i];
+        uint32_t cp = 0xFFFD;
+        size_t len = 1;
+        if (b < 0x80) {
+            cp = b;
+        } else if (b >= 0xC2 && b <= 0xF4) {
+            size_t need = b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+            uint32_t v = b & (need == 2 ? 0x1F : need == 3 ? 0x0F : 0x07);
+            size_t k = 1;
+            for (; k < need && i + k < n && (s[i + k] & 0xC0) == 0x80; ++k) {
+                v = (v << 6) | (s[i + k] & 0x3F);
+            }
+            if (k == need) {
+                static const uint32_t kMin[5] = {0, 0, 0x80, 0x800, 0x10000};
+                bool valid = v >= kMin[need] && v <= 0x10FFFF && !(v >= 0xD800 && v <= 0xDFFF);
+                if (valid) cp = v;
+                len = need;
+            } else {
+                len = k;  // truncated sequence: one replacement for its bytes
+            }
+        }
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out += static_cast<char16_t>(0xD800 + (cp >> 10));
+            out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(cp);
+        }
+        i += len;
+    }
+    return out;
+}
+
+int PushVarList(lua_State* L, const IVarList& list) {
+    uint64_t count = list.GetCount();
+    if (count > static_cast<uint64_t>(INT_MAX - 16) || !lua_checkstack(L, int(count) + 4)) {
+        return -1;
+    }
+    for (uint64_t i = 0; i < count; ++i) {
+        switch (list.GetType(i)) {
+            case VTYPE_INT:
+                lua_pushinteger(L, list.IntVal(i));
+                break;
+            case VTYPE_INT64:
+                lua_pushinteger(L, list.Int64Val(i));
+                break;
+            case VTYPE_FLOAT:
+                lua_pushnumber(L, list.FloatVal(i));
+                break;
+            case VTYPE_STRING:
+                lua_pushstring(L, list.StringVal(i));
+                break;
+            case VTYPE_WIDESTR: {
+                std::string s = WideToUtf8(list.WideStrVal(i));
+                lua_pushlstring(L, s.data(), s.size());
+                break;
+            }
+            case VTYPE_OBJECT:
+                PushObjectId(L, list.ObjectVal(i));
+                break;
+            case VTYPE_USERDATA: {
+                uint64_t size = 0;
+                const void* data = list.UserDataVal(i, size);
+                lua_pushlstring(L, static_cast<const char*>(data), data ? size_t(size) : 0);
+                break;
+            }
+            default:
+                lua_pushnil(L);
+                break;
+        }
+    }
+    return int(count);
+}
+
+}  // namespace script
+
+namespace {
+
+// Largest result count honoured; more would only grow the Lua stack.
+constexpr int kMaxResults = 256;
+// Instructions between two budget checks.
+constexpr int kHookStep = 1000;
+constexpr const char* kBudgetMessage = "instruction budget exceeded";
+
+// A converted result, held until every result converted cleanly so that a
+// failure appends nothing.
+struct Value {
+    int type = VTYPE_NONE;
+    int i = 0;
+    float f = 0;
+    std::string s;
+    ObjectId id;
+};
+
+}  // namespace
+
+struct ScriptEngine::Impl {
+    std::string resourceDir;
+    ScriptLimits limits;
+    LogFn log;
+    lua_State* L = nullptr;
+
+    size_t used = 0;
+    bool capHit = false;       // the allocator refused during the current call
+    bool enforceCap = false;   // off while the state is being built
+    uint64_t executed = 0;     // instructions counted in the current call
+    bool budgetHit = false;
+
+    int baseMetaRef = LUA_NOREF;            // {__index = _G} for script environments
+    std::unordered_map<std::string, int> cache;  // normalised path -> env registry ref
+
+    explicit Impl(std::string dir, ScriptLimits lim) : resourceDir(std::move(dir)), limits(lim) {
+        if (!resourceDir.empty() && resourceDir.back() != '/' && resourceDir.back() != '\\') {
+            resourceDir += '/';
+        }
+        for (char& c : resourceDir) {
+            if (c == '\\') c = '/';
+        }
+        L = lua_newstate(&Impl::Alloc, this);
+        if (L == nullptr) return;
+        *static_cast<Impl**>(lua_getextraspace(L)) = this;
+        OpenRestrictedLibraries();
+        script::RegisterObjectIdType(L);
+        lua_newtable(L);
+        lua_pushglobaltable(L);
+        lua_setfield(L, -2, "__index");
+        baseMetaRef = luaL_ref(L, LUA_REGISTRYINDEX);
+        lua_gc(L, LUA_GCCOLLECT);
+        enforceCap = true;
+    }
+
+    ~Impl() {
+        if (L != nullptr) {
+            enforceCap = false;
+            lua_close(L);
+        }
+    }
+
+    static Impl* From(lua_State* L) { return *static_cast<Impl**>(lua_getextraspace(L)); }
+
+    static void* Alloc(void* ud, void* ptr, size_t osize, size_t nsize) {
+        auto* self = static_cast<Impl*>(ud);
+        size_t old = ptr != nullptr ? osize : 0;  // without ptr, osize is a type tag
+        if (nsize == 0) {
+            std::free(ptr);
+            self->used -= old;
+            return nullptr;
+        }
+        if (nsize > old && self->enforceCap && self->limits.memoryCap != 0 &&
+            self->used - old + nsize > self->limits.memoryCap) {
+            self->capHit = true;
+            return nullptr;
+        }
+        void* p = std::realloc(ptr, nsize);
+        if (p == nullptr) {
+            if (nsize > old) self->capHit = true;
+            return nullptr;
+        }
+        self->used = self->used - old + nsize;
+        return p;
+    }
+
+    static void CountHook(lua_State* L, lua_Debug*) {
+        Impl* self = From(L);
+        if (self->limits.instructionBudget == 0) return;
+        self->executed += uint64_t(lua_gethookcount(L));
+        if (self->budgetHit || self->executed > self->limits.instructionBudget) {
+            self->budgetHit = true;
+            // From now on fire on every instruction, on this thread and the
+            // main one, so a script that catches the error with pcall or a
+            // coroutine cannot keep running.
+            lua_sethook(L, &Impl::CountHook, LUA_MASKCOUNT, 1);
+            if (L != self->L) lua_sethook(self->L, &Impl::CountHook, LUA_MASKCOUNT, 1);
+            luaL_error(L, kBudgetMessage);
+        }
+    }
+
+    static int Traceback(lua_State* L) {
+        const char* msg = lua_tostring(L, 1);
+        if (msg == nullptr) {
+            if (luaL_callmeta(L, 1, "__tostring") && lua_type(L, -1) == LUA_TSTRING) {
+                msg = lua_tostring(L, -1);
+            } else {
+                msg = lua_pushfstring(L, "(error object is a %s value)", luaL_typename(L, 1));
+            }
+        }
+        luaL_traceback(L, L, msg, 1);
+        return 1;
+    }
+
+    static int Print(lua_State* L) {
+        Impl* self = From(L);
+        int n = lua_gettop(L);
+        std::string line = "script print: ";
+        for (int i = 1; i <= n; ++i) {
+            size_t len = 0;
+            const char* s = luaL_tolstring(L, i, &len);
+            if (i > 1) line += '\t';
+            line.append(s, len);
+            lua_pop(L, 1);
+        }
+        if (self->log) self->log(line);
+        return 0;
+    }
+
+    void OpenRestrictedLibraries() {
+        luaL_requiref(L, LUA_GNAME, luaopen_base, 1);
+        luaL_requiref(L, LUA_TABLIBNAME, luaopen_table, 1);
+        luaL_requiref(L, LUA_STRLIBNAME, luaopen_string, 1);
+        luaL_requiref(L, LUA_MATHLIBNAME, luaopen_math, 1);
+        luaL_requiref(L, LUA_UTF8LIBNAME, luaopen_utf8, 1);
+        luaL_requiref(L, LUA_COLIBNAME, luaopen_coroutine, 1);
+        lua_pop(L, 6);
+
+        // os: only the clock and calendar functions; nothing that touches
+        // processes, files or the environment.
+        luaL_requiref(L, LUA_OSLIBNAME, luaopen_os, 0);
+        lua_newtable(L);
+        for (const char* name : {"time", "clock", "date", "difftime"}) {
+            lua_getfield(L, -2, name);
+            lua_setfield(L, -2, name);
+        }
+        lua_setglobal(L, LUA_OSLIBNAME);
+        lua_pop(L, 1);
+
+        for (const char* name : {"dofile", "loadfile", "load", "require"}) {
+            lua_pushnil(L);
+            lua_setglobal(L, name);
+        }
+        lua_getglobal(L, LUA_STRLIBNAME);
+        lua_pushnil(L);
+        lua_setfield(L, -2, "dump");
+        lua_pop(L, 1);
+
+        lua_pushcfunction(L, &Impl::Print);
+        lua_setglobal(L, "print");
+
+        lua_getglobal(L, LUA_MATHLIBNAME);
+        lua_getfield(L, -1, "randomseed");
+        lua_pushinteger(L, 0);
+        lua_call(L, 1, 0);
+        lua_pop(L, 1);
+    }
+
+    // Resource-relative name to a path under the resource directory; false
+    // for names that would leave it.
+    bool ResolvePath(const std::string& script, std::string& key, std::string& err) const {
+        key = script;
+        std::replace(key.begin(), key.end(), '\\', '/');
+        if (key.empty()) {
+            err = "empty script name";
+            return false;
+        }
+        if (key.front() == '/') {
+            err = "script name must be relative to the resource directory";
+            return false;
+        }
+        std::stringstream parts(key);
+        std::string part;
+        while (std::getline(parts, part, '/')) {
+            if (part == "..") {
+                err = "script name must not leave the resource directory";
+                return false;
+            }
+        }
+        return true;
+    }
+
+    void ResetLimits() {
+        executed = 0;
+        budgetHit = false;
+        capHit = false;
+        if (limits.instructionBudget != 0) {
+            int step = int(std::min<uint64_t>(kHookStep, limits.instructionBudget));
+            lua_sethook(L, &Impl::CountHook, LUA_MASKCOUNT, step);
+        } else {
+            lua_sethook(L, nullptr, 0, 0);
+        }
+    }
+
+    std::string DescribeFailure(int status) {
+        if (capHit || status == LUA_ERRMEM) {
+            return "memory cap of " + std::to_string(limits.memoryCap) + " bytes exceeded";
+        }
+        std::string msg = lua_isstring(L, -1) ? lua_tostring(L, -1) : "unknown error";
+        if (budgetHit) {
+            return "instruction budget of " + std::to_string(limits.instructionBudget) +
+                   " exceeded: " + msg;
+        }
+        return msg;
+    }
+
+    void Forget(const std::string& key) {
+        auto it = cache.find(key);
+        if (it == cache.end()) return;
+        luaL_unref(L, LUA_REGISTRYINDEX, it->second);
+        cache.erase(it);
+    }
+
+    // Pushes the environment of the script, loading and running it once.
+    // handler is the stack index of the traceback function.
+    bool PushEnvironment(const std::string& script, const std::string& key, int handler,
+                         std::string& err) {
+        auto it = cache.find(key);
+        if (it != cache.end()) {
+            lua_rawgeti(L, LUA_REGISTRYINDEX, it->second);
+            return true;
+        }
+        std::ifstream in(resourceDir + key, std::ios::binary);
+        if (!in) {
+            err = "cannot open " + resourceDir + key;
+            return false;
+        }
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::string chunkName = "@" + script;
+        int status = luaL_loadbufferx(L, text.data(), text.size(), chunkName.c_str(), "t");
+        if (status != LUA_OK) {
+            err = DescribeFailure(status);
+            lua_pop(L, 1);
+            return false;
+        }
+        lua_newtable(L);  // the script's own globals
+        lua_rawgeti(L, LUA_REGISTRYINDEX, baseMetaRef);
+        lua_setmetatable(L, -2);
+        lua_pushvalue(L, -1);
+        lua_setfield(L, -2, "_G");
+        lua_pushvalue(L, -1);
+        lua_insert(L, -3);  // env, chunk, env
+        lua_setupvalue(L, -2, 1);
+        status = lua_pcall(L, 0, 0, handler);
+        if (status != LUA_OK || capHit) {
+            err = "loading failed: " + DescribeFailure(status);
+            lua_pop(L, status != LUA_OK ? 2 : 1);
+            return false;
+        }
+        lua_pushvalue(L, -1);
+        cache[key] = luaL_ref(L, LUA_REGISTRYINDEX);
+        return true;
+    }
+
+    bool ConvertResult(int index, Value& v, std::string& err) {
+        switch (lua_type(L, index)) {
+            case LUA_TBOOLEAN:
+                v.type = VTYPE_INT;
+                v.i = lua_toboolean(L, index) ? 1 : 0;
+                return true;
+            case LUA_TNUMBER: {
+                if (lua_isinteger(L, index)) {
+                    lua_Integer n = lua_tointeger(L, index);
+                    v.type = VTYPE_INT;
+                    if (n > INT_MAX || n < INT_MIN) {
+                        v.i = n > INT_MAX ? INT_MAX : INT_MIN;
+                        if (log) {
+                            log("script result " + std::to_string(n) +
+                                " is outside the 32-bit range; saturated to " +
+                                std::to_string(v.i));
+                        }
+                    } else {
+                        v.i = int(n);
+                    }
+                    return true;
+                }
+                double d = lua_tonumber(L, index);
+                if (std::floor(d) == d && d >= double(INT_MIN) && d <= double(INT_MAX)) {
+                    v.type = VTYPE_INT;
+                    v.i = int(d);
+                } else {
+                    v.type = VTYPE_FLOAT;
+                    v.f = float(d);
+                }
+                return true;
+            }
+            case LUA_TSTRING:
+                v.type = VTYPE_STRING;
+                v.s = lua_tostring(L, index);  // up to an embedded zero, like the list
+                return true;
+            case LUA_TUSERDATA:
+                if (script::ToObjectId(L, index, v.id)) {
+                    v.type = VTYPE_OBJECT;
+                    return true;
+                }
+                break;
+            default:
+                break;
+        }
+        err = std::string("result of unsupported type ") + luaL_typename(L, index);
+        return false;
+    }
+
+    bool CallImpl(const std::string& script, const std::string& function, const IVarList& args,
+                  int resultCount, IVarList& results, std::string& err) {
+        if (L == nullptr) {
+            err = "script engine unavailable (the Lua state could not be created)";
+            return false;
+        }
+        std::string key;
+        if (!ResolvePath(script, key, err)) return false;
+
+        struct StackGuard {
+            lua_State* L;
+            int top;
+            ~StackGuard() { lua_settop(L, top); }
+        } guard{L, lua_gettop(L)};
+
+        ResetLimits();
+        if (!lua_checkstack(L, 8)) {
+            err = "Lua stack exhausted";
+            return false;
+        }
+        lua_pushcfunction(L, &Impl::Traceback);
+        int handler = lua_gettop(L);
+        if (!PushEnvironment(script, key, handler, err)) {
+            if (capHit) Forget(key);
+            return false;
+        }
+        // Only the script's own functions count, not the library's.
+        lua_pushlstring(L, function.data(), function.size());
+        if (lua_rawget(L, -2) != LUA_TFUNCTION) {
+            err = "function '" + function + "' not found";
+            return false;
+        }
+        int nargs = script::PushVarList(L, args);
+        if (nargs < 0) {
+            err = "too many arguments (" + std::to_string(args.GetCount()) + ")";
+            return false;
+        }
+        int nres = std::clamp(resultCount, 0, kMaxResults);
+        if (!lua_checkstack(L, nres)) {
+            err = "Lua stack exhausted";
+            return false;
+        }
+        int base = lua_gettop(L) - nargs;  // index of the function
+        int status = lua_pcall(L, nargs, nres, handler);
+        if (status != LUA_OK || capHit) {
+            err = DescribeFailure(status);
+            if (capHit) {
+                // The script's globals may be what holds the memory: start it
+                // afresh next time rather than failing every later call.
+                Forget(key);
+                lua_settop(L, guard.top);
+                lua_gc(L, LUA_GCCOLLECT);
+            }
+            return false;
+        }
+
+        std::vector<Value> values;
+        values.reserve(size_t(nres));
+        for (int i = 0; i < nres; ++i) {
+            int index = base + i;
+            if (lua_isnil(L, index)) {
+                for (int j = i + 1; j < nres; ++j) {
+                    if (!lua_isnil(L, base + j) && log) {
+                        log("script " + script + ": " + function + ": result " +
+                            std::to_string(j + 1) + " follows a nil and was dropped");
+                        break;
+                    }
+                }
+                break;
+            }
+            Value v;
+            if (!ConvertResult(index, v, err)) {
+                err = "result " + std::to_string(i + 1) + ": " + err;
+                return false;
+            }
+            values.push_back(std::move(v));
+        }
+        for (const Value& v : values) {
+            switch (v.type) {
+                case VTYPE_INT:
+                    results.AddInt(v.i);
+                    break;
+                case VTYPE_FLOAT:
+                    results.AddFloat(v.f);
+                    break;
+                case VTYPE_STRING:
+                    results.AddString(v.s.c_str());
+                    break;
+                case VTYPE_OBJECT:
+                    results.AddObject(v.id);
+                    break;
+                default:
+                    break;
+            }
+        }
+        return true;
+    }
+};
+
+ScriptEngine::ScriptEngine(std::string resourceDir, ScriptLimits limits)
+    : m_impl(std::make_unique<Impl>(std::move(resourceDir), limits)) {}
+
+ScriptEngine::~ScriptEngine() = default;
+
+void ScriptEngine::SetLog(LogFn log) { m_impl->log = std::move(log); }
+
+bool ScriptEngine::Call(const std::string& script, const std::string& function,
+                        const IVarList& args, int resultCount, IVarList& results) {
+    std::string err;
+    if (m_impl->CallImpl(script, function, args, resultCount, results, err)) return true;
+    if (m_impl->log) m_impl->log("script " + script + ": " + function + ": " + err);
+    return false;
+}
+
+void ScriptEngine::Reload() {
+    if (m_impl->L == nullptr) return;
+    for (auto& [key, ref] : m_impl->cache) luaL_unref(m_impl->L, LUA_REGISTRYINDEX, ref);
+    m_impl->cache.clear();
+    lua_gc(m_impl->L, LUA_GCCOLLECT);
+}
+
+size_t ScriptEngine::MemoryInUse() const { return m_impl->used; }
+
+}  // namespace host
