@@ -1,5 +1,7 @@
 #include "VarList.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -68,7 +70,8 @@ CVarList::Entry& CVarList::PushEntry(uint32_t typeWord) {
 
 void* CVarList::PlacePayload(const void* data, uint64_t size) {
     void* dst;
-    if (m_arenaUsed + size <= kArenaBytes) {
+    // Compared as room left, so no size can wrap the sum into "fits".
+    if (size <= kArenaBytes - m_arenaUsed) {
         dst = m_arena + m_arenaUsed;
         m_arenaUsed += size;
     } else {
@@ -142,11 +145,13 @@ bool CVarList::AddObject(const ObjectId& value) { return AddObjectTyped(VTYPE_OB
 
 bool CVarList::AddUserData(const void* data, uint64_t size) {
     if (data == nullptr) size = 0;
-    if (size > uint64_t(-1) - sizeof(uint64_t)) throw std::bad_alloc();
+    // No block can be larger than PTRDIFF_MAX; a claimed size beyond that is
+    // an allocation failure before anything is touched.
+    if (size > uint64_t(PTRDIFF_MAX) - sizeof(uint64_t)) throw std::bad_alloc();
     PushEntry(VTYPE_USERDATA);
     const uint64_t total = sizeof(uint64_t) + size;
     void* p;
-    if (m_arenaUsed + total <= kArenaBytes) {
+    if (total <= kArenaBytes - m_arenaUsed) {
         p = m_arena + m_arenaUsed;
         m_arenaUsed += total;
     } else {
