@@ -224,7 +224,7 @@ constexpr const char* kBudgetMessage = "instruction budget exceeded";
 
 // A converted result, held until every result converted cleanly so that a
 // failure appends nothing.
-struct Value {
+struct ResultValue {
     int type = VTYPE_NONE;
     int i = 0;
     float f = 0;
@@ -478,7 +478,7 @@ struct ScriptEngine::Impl {
         return true;
     }
 
-    bool ConvertResult(int index, Value& v, std::string& err) {
+    bool ConvertResult(int index, ResultValue& v, std::string& err) {
         switch (lua_type(L, index)) {
             case LUA_TBOOLEAN:
                 v.type = VTYPE_INT;
@@ -583,7 +583,7 @@ struct ScriptEngine::Impl {
             return false;
         }
 
-        std::vector<Value> values;
+        std::vector<ResultValue> values;
         values.reserve(size_t(nres));
         for (int i = 0; i < nres; ++i) {
             int index = base + i;
@@ -597,14 +597,14 @@ struct ScriptEngine::Impl {
                 }
                 break;
             }
-            Value v;
+            ResultValue v;
             if (!ConvertResult(index, v, err)) {
                 err = "result " + std::to_string(i + 1) + ": " + err;
                 return false;
             }
             values.push_back(std::move(v));
         }
-        for (const Value& v : values) {
+        for (const ResultValue& v : values) {
             switch (v.type) {
                 case VTYPE_INT:
                     results.AddInt(v.i);
