@@ -52,9 +52,16 @@ public:
     size_t GetItemLine(size_t sect, size_t item) const;
 
 private:
+    void Clear();
+    void Parse(const char* data, size_t size);
+    void ParseLine(const char* begin, const char* end, size_t line, int& current);
+    int FindOrAddSection(const char* name, size_t n, size_t line);
+    static size_t Spread(uint32_t hash);
+
     std::vector<IniSection> m_sections;
     std::string m_fileName;
     bool m_loaded = false;
     std::vector<size_t> m_sectionLines;
     std::vector<std::vector<size_t>> m_itemLines;
+    std::vector<uint32_t> m_slots;  // section lookup while loading
 };
