@@ -1,0 +1,127 @@
+// The host's event log: every command, message, notice, property change of
+// interest, heartbeat attach/detach and log line of a world, stamped with the
+// virtual time, kept in order for scenarios and tests to read and match.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "HostVarList.h"
+#include "ObjectId.h"
+
+namespace host {
+
+enum class EventKind {
+    Command,          // Command(sender, target, args); id = args[0], result = the answer
+    CommandByName,    // CommandByName(name, args); result = 1 delivered here, 2 elsewhere, 0 not
+    CommandOffline,   // CommandOffline(name, player, senderName, senderNameId, msg)
+    Custom,           // Custom(sender, target, args); id = args[0]
+    SysInfo,          // SysInfo(player, kind, textId, args); id = info kind
+    SysInfoByWorld,   // SysInfoByWorld(kind, textId, args); id = info kind
+    Property,         // a property write that changed the value; name, args = [new value]
+    HeartbeatAdd,     // name = heartbeat, id = interval ms
+    HeartbeatRemove,  // name = heartbeat
+    ClassEvent,       // class event raised by the host; name = event
+    Trace,            // text = the raw (GBK) line
+    Echo,             // text = the raw (GBK) line
+    Host,             // the host's own notes and refusals ("[host] ..."); text
+    Note,             // stand-in scripts and scenarios: name = what, text = detail
+};
+
+// "command", "command_by_name", "command_offline", "custom", "sysinfo",
+// "sysinfo_world", "property", "heartbeat_add", "heartbeat_remove",
+// "class_event", "trace", "echo", "host", "note".
+const char* EventKindName(EventKind kind);
+// Inverse of EventKindName; false for an unknown name.
+bool ParseEventKind(const std::string& name, EventKind& kind);
+
+struct Event {
+    uint64_t seq = 0;      // position in the whole log, from 0, never reused
+    int64_t timeMs = 0;    // virtual time when it happened
+    EventKind kind = EventKind::Host;
+    ObjectId sender;       // sender / notified player / object whose property changed
+    ObjectId target;       // target object where there is one
+    std::u16string targetName;  // CommandByName / CommandOffline: the player name
+    int id = 0;            // command or message id, notice kind, heartbeat interval
+    int result = 0;        // Command answer, delivery result
+    std::string name;      // notice text id, property name, heartbeat name, event name
+    std::string text;      // Trace/Echo/Host/Note line (raw bytes)
+    HostVarList args;      // typed arguments
+    std::string argsText;  // FormatVarList(args)
+
+    // One line: "[12.500s] command obj#1:1 -> obj#2:1 [1001, ...] = 1"
+    std::string ToString() const;
+};
+
+// Filter for reading the log. Empty fields match everything.
+struct EventFilter {
+    bool anyKind = true;
+    EventKind kind = EventKind::Command;
+    bool anyId = true;
+    int id = 0;
+    bool anySender = true;
+    ObjectId sender;
+    bool anyTarget = true;
+    ObjectId target;
+    std::string name;      // exact, when not empty
+    std::string contains;  // substring of text or argsText, when not empty
+    uint64_t fromSeq = 0;  // only events with seq >= fromSeq
+
+    static EventFilter OfKind(EventKind k) {
+        EventFilter f;
+        f.anyKind = false;
+        f.kind = k;
+        return f;
+    }
+    static EventFilter CommandId(int commandId) {
+        EventFilter f = OfKind(EventKind::Command);
+        f.anyId = false;
+        f.id = commandId;
+        return f;
+    }
+    bool Matches(const Event& e) const;
+};
+
+class EventLog {
+public:
+    EventLog() = default;
+    EventLog(const EventLog&) = delete;
+    EventLog& operator=(const EventLog&) = delete;
+
+    // Appends (seq is assigned here) and returns the stored event.
+    const Event& Add(Event e);
+
+    // Events still held, oldest first. With a capacity set, the oldest are
+    // dropped; seq numbers keep counting.
+    const std::vector<Event>& events() const { return m_events; }
+    size_t size() const { return m_events.size(); }
+    // seq the next event will get: a mark for "everything after now".
+    uint64_t NextSeq() const { return m_nextSeq; }
+    void Clear();
+    // 0 = unlimited. When exceeded, the oldest half is dropped at once.
+    void SetCapacity(size_t maxEvents) { m_capacity = maxEvents; }
+
+    std::vector<const Event*> Find(const EventFilter& filter) const;
+    const Event* FindFirst(const EventFilter& filter) const;
+    const Event* FindLast(const EventFilter& filter) const;
+    size_t Count(const EventFilter& filter) const;
+
+    // Called for each event as it is added (log file, live output).
+    using Listener = std::function<void(const Event&)>;
+    void SetListener(Listener listener) { m_listener = std::move(listener); }
+
+    // Every held event, one ToString() line each (raw bytes kept).
+    void WriteTo(std::FILE* out) const;
+    std::string Dump() const;
+
+private:
+    std::vector<Event> m_events;
+    uint64_t m_nextSeq = 0;
+    size_t m_capacity = 0;
+    Listener m_listener;
+};
+
+}  // namespace host

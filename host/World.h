@@ -1,0 +1,129 @@
+// A world: one kernel, the host modules, the stand-in game scripts, its own
+// copy of the rules plug-in and a dedicated logic thread.
+//
+// Every call into the plug-in for a world happens on that world's thread
+// (Call/Run post a task and wait), so the plug-in's per-thread random
+// generator starts fresh in each world and a world replays draw for draw.
+// Each world loads a private copy of the plug-in file at Start and unloads it
+// at Stop, so the plug-in's process-wide tables start empty in every world,
+// even when several worlds run at once.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <type_traits>
+#include <vector>
+
+#include "IModule.h"
+#include "Kernel.h"
+#include "PluginLoader.h"
+
+namespace host {
+
+class TeamSystem;
+class EventTimeSystem;
+class StandInScripts;
+class ScriptEngine;
+
+struct WorldOptions {
+    std::string pluginPath;   // empty: no plug-in (host modules only)
+    std::string resourceDir;  // kernel resource directory
+    bool privatePluginCopy = true;  // load a per-world copy of the file
+    bool quiet = false;             // no terminal output from Echo / host lines
+    std::string logFilePath;        // Trace/Echo raw lines appended here
+    bool teamSystem = true;         // register "TeamSystem"
+    bool eventTimeSystem = true;    // register "EventTimeSystem"
+    bool standInScripts = true;     // install the stand-in game scripts
+    bool scriptEngine = true;       // run rules scripts with the Lua engine
+    // Modules linked into the process (tests): driven like plug-in modules,
+    // after them, in this order. Not owned.
+    std::vector<std::pair<std::string, IModule*>> extraModules;
+};
+
+class World {
+public:
+    explicit World(WorldOptions options);
+    ~World();  // Stop()
+    World(const World&) = delete;
+    World& operator=(const World&) = delete;
+
+    // Starts the logic thread, then on it: builds the kernel, registers the
+    // host modules, loads the plug-in, and drives every module's Init, every
+    // AfterInit and the class creation. False (error() says why) when the
+    // plug-in cannot be loaded; a module whose Init fails is only reported
+    // (lifecycle()).
+    bool Start();
+    // Unloads the plug-in and ends the thread (both on the thread). Idempotent.
+    void Stop();
+    bool running() const { return m_thread.joinable(); }
+
+    // Runs fn(kernel) on the world thread and waits for its result; an
+    // exception thrown by fn is rethrown here. From the world thread itself
+    // fn runs at once.
+    template <class F>
+    auto Call(F&& fn) -> std::invoke_result_t<F, Kernel&> {
+        using R = std::invoke_result_t<F, Kernel&>;
+        if (OnWorldThread()) return fn(*m_kernel);
+        std::packaged_task<R()> task([this, &fn]() -> R { return fn(*m_kernel); });
+        std::future<R> result = task.get_future();
+        Post([&task] { task(); });
+        return result.get();
+    }
+    void Run(const std::function<void(Kernel&)>& fn) {
+        Call([&fn](Kernel& k) { fn(k); });
+    }
+    bool OnWorldThread() const { return std::this_thread::get_id() == m_threadId; }
+
+    // Direct access: use only from the world thread (inside Call) or while
+    // the world is idle between calls.
+    Kernel& kernel() { return *m_kernel; }
+    TeamSystem* teamSystem() { return m_team.get(); }
+    EventTimeSystem* eventTimeSystem() { return m_eventTime.get(); }
+    StandInScripts* standIn() { return m_standIn.get(); }
+    const PluginLoader& plugin() const { return m_plugin; }
+    const LifecycleReport& lifecycle() const { return m_lifecycle; }
+    const std::string& error() const { return m_error; }
+    const WorldOptions& options() const { return m_options; }
+
+    // A module of the plug-in (or an extra module) by name; every module of
+    // the plug-in is a rule system. Null when absent.
+    IModule* FindModule(const std::string& name) const;
+    IActivityRuleSystem* FindRuleSystem(const std::string& name) const;
+
+    // Path the plug-in was actually loaded from (the private copy, if any).
+    const std::string& loadedPluginPath() const { return m_loadedPath; }
+
+private:
+    void Post(std::function<void()> task);
+    void ThreadMain();
+    bool StartOnThread();
+    void StopOnThread();
+
+    WorldOptions m_options;
+    std::unique_ptr<Kernel> m_kernel;
+    std::unique_ptr<TeamSystem> m_team;
+    std::unique_ptr<EventTimeSystem> m_eventTime;
+    std::unique_ptr<StandInScripts> m_standIn;
+    std::unique_ptr<ScriptEngine> m_scripts;
+    PluginLoader m_plugin;
+    LifecycleReport m_lifecycle;
+    std::string m_error;
+    std::string m_loadedPath;
+    std::string m_copyDir;
+
+    std::thread m_thread;
+    std::thread::id m_threadId;
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    std::deque<std::function<void()>> m_tasks;
+    bool m_quit = false;
+};
+
+}  // namespace host
