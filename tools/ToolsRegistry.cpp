@@ -3,5 +3,22 @@
 #include <CLI/CLI.hpp>
 
 #include "Cli.h"
+#include "ToolCommands.h"
 
-void RegisterToolCommands(CLI::App& app) { (void)app; }
+void RegisterToolCommands(CLI::App& app) {
+    tools::RegisterDemoCommand(app);
+    tools::RegisterCheckCommand(app);
+    tools::RegisterSimulateCommand(app);
+}
+
+namespace tools {
+
+const char* DefaultResourceDir() {
+#ifdef GAMERULES_DEFAULT_RESOURCES
+    return GAMERULES_DEFAULT_RESOURCES;
+#else
+    return "resources/";
+#endif
+}
+
+}  // namespace tools
