@@ -681,15 +681,17 @@ void CheckRefreshFile(const std::string& dir, Reporter& r) {
     }
     const NumberCheck c = CheckWhole(item->value);
     const int value = scan.ini->ReadInteger("AreaBoss", "CheckFrequency", 60);
-    if (!c.clean) {
+    const char* effect =
+        "no area boss gets its activity check, so activity states never open or hide a boss";
+    if (!c.clean && value <= 0) {
+        r.Add(scan.display, line, Severity::kError,
+              fmt::format("CheckFrequency {} {}, so {}", Quote(item->value), c.reason, effect));
+    } else if (!c.clean) {
         r.Add(scan.display, line, Severity::kError,
               fmt::format("CheckFrequency {} {}", Quote(item->value), c.reason));
-    }
-    if (value <= 0) {
+    } else if (value <= 0) {
         r.Add(scan.display, line, Severity::kError,
-              fmt::format("CheckFrequency {} is not above 0: no area boss gets its activity "
-                          "check, so activity states never open or hide a boss",
-                          value));
+              fmt::format("CheckFrequency {} is not above 0: {}", value, effect));
     }
 }
 
@@ -905,6 +907,33 @@ int LuaErrorLine(const std::string& msg, std::string& rest) {
     return 0;
 }
 
+void StopRunawayChunk(lua_State* L, lua_Debug*) { luaL_error(L, "instruction budget exhausted"); }
+
+// Runs the script's top level in a bare state (base, string, table and math
+// libraries, an instruction budget) and tells whether it certainly defines
+// no global get_npc_count. A top level that needs more than that is left to
+// the host's engine, which answers the same question by calling it.
+bool DefinesNoCountFunction(const std::string& bytes, const std::string& chunkName) {
+    std::unique_ptr<lua_State, void (*)(lua_State*)> state(luaL_newstate(), lua_close);
+    lua_State* L = state.get();
+    if (L == nullptr) return false;
+    static const luaL_Reg libs[] = {{LUA_GNAME, luaopen_base},
+                                    {LUA_STRLIBNAME, luaopen_string},
+                                    {LUA_TABLIBNAME, luaopen_table},
+                                    {LUA_MATHLIBNAME, luaopen_math}};
+    for (const auto& lib : libs) {
+        luaL_requiref(L, lib.name, lib.func, 1);
+        lua_pop(L, 1);
+    }
+    lua_sethook(L, StopRunawayChunk, LUA_MASKCOUNT, 1000000);
+    if (luaL_loadbuffer(L, bytes.data(), bytes.size(), ("@" + chunkName).c_str()) != LUA_OK ||
+        lua_pcall(L, 0, 0, 0) != LUA_OK) {
+        return false;
+    }
+    lua_getglobal(L, "get_npc_count");
+    return !lua_isfunction(L, -1);
+}
+
 void CheckRulesScript(const std::string& dir, Reporter& r) {
     const std::string file = DisplayName(kRulesScript);
     const std::string path = OnDisk(dir, kRulesScript);
@@ -928,6 +957,12 @@ void CheckRulesScript(const std::string& dir, Reporter& r) {
                       "; every encounter falls back to 1 NPC (or the leader's team size)");
             return;
         }
+    }
+    if (DefinesNoCountFunction(bytes, file)) {
+        r.Add(file, 0, Severity::kError,
+              "the script has no function get_npc_count: every encounter falls back to 1 NPC (or "
+              "the leader's team size)");
+        return;
     }
     host::ScriptEngine engine(WithSlash(dir));
     std::vector<std::string> log;

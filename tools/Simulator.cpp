@@ -1,0 +1,315 @@
+#include "Simulator.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <set>
+
+#include "HostVarList.h"
+#include "Kernel.h"
+#include "TeamSystem.h"
+#include "TextCodec.h"
+#include "WeightOdds.h"
+#include "World.h"
+
+namespace tools {
+
+namespace {
+
+constexpr int64_t kBatch = 4096;
+constexpr int kSelectFunction = 1;  // any function other than 0 builds an encounter
+
+std::string ModelFileName() { return DisplayName("Npc\\ModelProb.ini"); }
+std::string NpcFileName() { return DisplayName("Npc\\CreatorProb.ini"); }
+
+std::string WeightText(float v) {
+    for (int digits = 1; digits <= 9; ++digits) {
+        std::string s = fmt::format("{:.{}g}", v, digits);
+        if (std::strtof(s.c_str(), nullptr) == v) return s;
+    }
+    return fmt::format("{}", v);
+}
+
+// What the select of one sample sent to the player.
+struct Capture {
+    bool sent = false;
+    int sizeField = 0;
+    std::vector<std::pair<int, int>> entries;  // npcConfig, slot
+};
+
+// Draws the tables rule out, and the NPC configs a select can send at all.
+void FindImpossibleDraws(const CandidateTables& tables, const std::vector<ModelRow>& rows,
+                         const DrawOdds& modelOdds, SimulationResult& res,
+                         std::set<int>& reachableConfigs) {
+    float before = 0.0f;
+    bool stopped = false;
+    int stopLine = 0;
+    std::set<int> indexesDone;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const ModelRow& row = rows[i];
+        const std::string name = fmt::format("model {} ({})", row.model, ToUtf8(row.description));
+        const bool drawn = modelOdds.hits[i] > 0;
+        if (!drawn) {
+            res.impossible.push_back(
+                {ModelFileName(), row.line,
+                 row.weight > 0.0f
+                     ? fmt::format("{} is never drawn: the weights before it already sum to {}",
+                                   name, WeightText(before))
+                     : fmt::format("{} is never drawn: its weight is {}", name,
+                                   WeightText(row.weight))});
+        }
+        before += row.weight;
+        auto it = tables.npcs.find(row.index);
+        if (stopped) {
+            res.impossible.push_back(
+                {ModelFileName(), row.line,
+                 fmt::format("{} never gets NPCs: filling the candidates stops at line {}", name,
+                             stopLine)});
+            continue;
+        }
+        if (it == tables.npcs.end()) {
+            res.impossible.push_back(
+                {ModelFileName(), row.line,
+                 fmt::format("{} never gets NPCs: model index {} has no section in {}", name,
+                             row.index, NpcFileName())});
+            stopped = true;
+            stopLine = row.line;
+            continue;
+        }
+        if (!drawn || !indexesDone.insert(row.index).second) continue;
+        std::vector<float> weights;
+        std::vector<size_t> drawable;
+        for (size_t n = 0; n < it->second.size(); ++n) {
+            const NpcRow& npc = it->second[n];
+            if (npc.slotType == 3) {
+                reachableConfigs.insert(npc.npcConfig);
+            } else {
+                weights.push_back(npc.weight);
+                drawable.push_back(n);
+            }
+        }
+        const DrawOdds odds = ComputeDrawOdds(weights);
+        float sum = 0.0f;
+        for (size_t d = 0; d < drawable.size(); ++d) {
+            const NpcRow& npc = it->second[drawable[d]];
+            if (odds.hits[d] > 0) {
+                reachableConfigs.insert(npc.npcConfig);
+            } else {
+                res.impossible.push_back(
+                    {NpcFileName(), npc.line,
+                     npc.weight > 0.0f
+                         ? fmt::format("NPC {} of model index {} is never drawn: the weights "
+                                       "before it already sum to {}",
+                                       npc.npcConfig, row.index, WeightText(sum))
+                         : fmt::format("NPC {} of model index {} is never drawn: its weight is {}",
+                                       npc.npcConfig, row.index, WeightText(npc.weight))});
+            }
+            sum += npc.weight;
+        }
+    }
+}
+
+}  // namespace
+
+SimulationResult RunSimulation(const SimulateOptions& o) {
+    SimulationResult res;
+    res.options = o;
+    if (o.selects < 1) {
+        res.error = "--selects must be at least 1";
+        return res;
+    }
+    if (o.teamSize < 1 || o.teamSize > host::TeamSystem::kMaxMembers) {
+        res.error = fmt::format("--team-size must be between 1 and {}",
+                                host::TeamSystem::kMaxMembers);
+        return res;
+    }
+    const CandidateTables tables = LoadCandidateTables(o.resourceDir);
+    if (!tables.modelFileFound) {
+        res.error = fmt::format("{} not found in {}", ModelFileName(), o.resourceDir);
+        return res;
+    }
+    auto creatorRows = tables.models.find(o.creator);
+    if (creatorRows == tables.models.end()) {
+        std::string known;
+        for (const auto& [number, rows] : tables.models) {
+            known += (known.empty() ? "" : ", ") + std::to_string(number);
+        }
+        res.error = fmt::format("creator {} has no section in {} (creators there: {})", o.creator,
+                                ModelFileName(), known.empty() ? "none" : known);
+        return res;
+    }
+    const std::vector<ModelRow>& rows = creatorRows->second;
+
+    std::vector<float> weights;
+    for (const auto& row : rows) weights.push_back(row.weight);
+    const DrawOdds modelOdds = ComputeDrawOdds(weights);
+    res.modelMissChance = modelOdds.MissChance();
+    const int taken = kDrawValues - modelOdds.misses;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        ModelStat m;
+        m.row = rows[i];
+        m.drawChance = modelOdds.Chance(i);
+        m.expectedShare = taken > 0 ? double(modelOdds.hits[i]) / taken : 0.0;
+        res.models.push_back(m);
+    }
+    std::set<int> reachable;
+    FindImpossibleDraws(tables, rows, modelOdds, res, reachable);
+
+    host::WorldOptions wo;
+    wo.pluginPath = o.pluginPath;
+    wo.resourceDir = o.resourceDir;
+    wo.quiet = true;
+    wo.standInScripts = false;  // no fights: the select's answer is all that is wanted
+    host::World world(wo);
+    if (!world.Start()) {
+        res.error = "the host could not start: " + world.error();
+        return res;
+    }
+    if (!world.lifecycle().ok()) {
+        std::string failed;
+        for (const auto& m : world.lifecycle().initFailed) failed += " " + m;
+        for (const auto& m : world.lifecycle().afterInitFailed) failed += " " + m;
+        res.error = "modules failed to start:" + failed;
+        return res;
+    }
+
+    Capture capture;
+    ObjectId creator;
+    ObjectId leader;
+    std::string setupError;
+    world.Run([&](host::Kernel& k) {
+        k.log().SetCapacity(4096);
+        const ObjectId scene = k.CreateScene("SimulationScene", 1);
+        k.SetCurrentScene(scene);
+        leader = k.CreatePlayer(u"Designer1", 1, scene);
+        for (int i = 2; i <= o.teamSize; ++i) {
+            const ObjectId member =
+                k.CreatePlayer(u"Designer" + Utf8ToUtf16(std::to_string(i)), 1, scene);
+            if (!world.teamSystem()->Join(leader, member)) {
+                setupError = "the team module refused a team member";
+                return;
+            }
+        }
+        k.AddHostCommandHook(
+            "player", 1001,
+            [&capture](host::Kernel&, const ObjectId&, const ObjectId&, const IVarList& args) {
+                capture.sent = true;
+                capture.sizeField = args.IntVal(3);
+                for (uint64_t i = 4; i + 1 < args.GetCount(); i += 2) {
+                    capture.entries.emplace_back(args.IntVal(i), args.IntVal(i + 1));
+                }
+                return 1;
+            },
+            0, "simulate");
+
+        host::ObjectSpec spec;
+        spec.className = "NpcCreator";
+        spec.config = "NpcCreator";
+        spec.configIndex = o.creator;
+        spec.scene = scene;
+        const int cls = k.ClassIndex("NpcCreator");
+        // Re-draw the model and refill the counter every virtual second, so
+        // each sample starts with a fresh model draw and never runs dry.
+        const std::pair<const char*, int> settings[] = {
+            {"CreatorType", 0},     {"RefreshTime", 1},          {"RefreshModelTime", 1},
+            {"MaxSelectCount", 1000}, {"SelectCount", 1000},     {"NoticeByWorldRefresh", 0},
+            {"NoticeByWorldBeKilled", 0}};
+        for (const auto& [name, value] : settings) {
+            const host::PropertyDecl* decl = k.FindPropertyDecl(cls, name);
+            if (decl != nullptr && decl->type == VTYPE_INT) {
+                spec.properties.emplace_back(name, host::Value(int32_t(value)));
+            }
+        }
+        creator = k.CreateObject(spec);
+        if (!k.Exists(creator)) setupError = "the host could not create an NpcCreator object";
+    });
+    if (!setupError.empty()) {
+        res.error = setupError;
+        return res;
+    }
+
+    std::map<std::pair<int, int>, size_t> rowOf;  // (model, index) -> first row
+    std::map<int, size_t> rowOfModel;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        rowOf.emplace(std::make_pair(rows[i].model, rows[i].index), i);
+        rowOfModel.emplace(rows[i].model, i);
+    }
+    std::map<int, NpcStat> npcs;
+    const auto start = std::chrono::steady_clock::now();
+    int64_t done = 0;
+    while (done < o.selects) {
+        const int64_t batch = std::min(kBatch, o.selects - done);
+        world.Run([&](host::Kernel& k) {
+            std::array<bool, 9> taken{};
+            std::set<int> seen;
+            for (int64_t n = 0; n < batch; ++n) {
+                k.AdvanceTime(1000);
+                const int model = k.QueryInt(creator, "Model");
+                const int index = k.QueryInt(creator, "Index");
+                capture.sent = false;
+                capture.entries.clear();
+                k.Select(leader, creator, kSelectFunction);
+
+                auto r = rowOf.find({model, index});
+                if (r != rowOf.end()) {
+                    ++res.models[r->second].count;
+                } else if (auto m = rowOfModel.find(model); m != rowOfModel.end()) {
+                    ++res.models[m->second].count;
+                } else {
+                    ++res.otherModel;
+                }
+                if (!capture.sent) {
+                    ++res.nothingSent;
+                    ++res.encounterSizes[0];
+                    continue;
+                }
+                ++res.encountersSent;
+                ++res.encounterSizes[int(capture.entries.size())];
+                ++res.sizeFields[capture.sizeField];
+                taken.fill(false);
+                seen.clear();
+                for (const auto& [config, slot] : capture.entries) {
+                    NpcStat& s = npcs[config];
+                    s.npcConfig = config;
+                    ++s.appearances;
+                    if (seen.insert(config).second) ++s.selectsWith;
+                    if (slot < 0 || slot > 8) {
+                        ++res.slotOutOfRange;
+                    } else if (taken[size_t(slot)]) {
+                        ++res.slotCollisions;
+                    } else {
+                        taken[size_t(slot)] = true;
+                        ++res.slotEncounters[size_t(slot)];
+                    }
+                }
+            }
+            k.log().Clear();
+        });
+        done += batch;
+        if (o.progress) o.progress(done, o.selects);
+    }
+    res.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    world.Stop();
+
+    std::set<int> fixedConfigs;
+    for (const auto& row : rows) {
+        auto it = tables.npcs.find(row.index);
+        if (it == tables.npcs.end()) continue;
+        for (const auto& npc : it->second) {
+            if (npc.slotType == 3) fixedConfigs.insert(npc.npcConfig);
+        }
+    }
+    for (auto& [config, stat] : npcs) {
+        stat.fixed = fixedConfigs.count(config) != 0;
+        res.npcs.push_back(stat);
+    }
+    for (int config : reachable) {
+        if (npcs.count(config) == 0) res.configsNotSeen.push_back(config);
+    }
+    res.ok = true;
+    return res;
+}
+
+}  // namespace tools
