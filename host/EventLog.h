@@ -91,8 +91,8 @@ public:
     EventLog(const EventLog&) = delete;
     EventLog& operator=(const EventLog&) = delete;
 
-    // Appends (seq is assigned here) and returns the stored event.
-    const Event& Add(Event e);
+    // Appends (seq is assigned here) and returns the seq.
+    uint64_t Add(Event e);
 
     // Events still held, oldest first. With a capacity set, the oldest are
     // dropped; seq numbers keep counting.
@@ -103,6 +103,12 @@ public:
     void Clear();
     // 0 = unlimited. When exceeded, the oldest half is dropped at once.
     void SetCapacity(size_t maxEvents) { m_capacity = maxEvents; }
+
+    // The held event with that seq, or null (dropped or not yet added).
+    Event* Get(uint64_t seq);
+    // A disabled log drops what is added (benchmarks); seq still counts.
+    void SetEnabled(bool on) { m_enabled = on; }
+    bool enabled() const { return m_enabled; }
 
     std::vector<const Event*> Find(const EventFilter& filter) const;
     const Event* FindFirst(const EventFilter& filter) const;
@@ -121,6 +127,7 @@ private:
     std::vector<Event> m_events;
     uint64_t m_nextSeq = 0;
     size_t m_capacity = 0;
+    bool m_enabled = true;
     Listener m_listener;
 };
 

@@ -10,6 +10,7 @@
 // numbers in attach order get (due time, attach order) firing.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 

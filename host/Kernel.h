@@ -36,6 +36,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -100,8 +101,9 @@ struct ClassInfo {
     int index = -1;
     std::string name;
     int parent = -1;  // index of the base class, -1 for a root
-    std::vector<PropertyDecl> properties;  // declared on this class itself, in order
-    std::vector<RecordDecl> records;
+    // Declared on this class itself, in order. Deques: declarations never move.
+    std::deque<PropertyDecl> properties;
+    std::deque<RecordDecl> records;
     bool created = false;  // "OnCreateClass" has been raised
 };
 
@@ -198,7 +200,7 @@ public:
     int Command(const ObjectId& sender, const ObjectId& target, const IVarList& args) override;
     // A player present here: its command hooks run (sender = the object of the
     // callback running now, else the player) and 1 is returned whatever they
-    // answer. Online elsewhere: recorded, 2. Unknown: logged, 0.
+    // answer. Online elsewhere: recorded (event result 2), 1. Unknown: logged, 0.
     int CommandByName(const char16_t* name, const IVarList& args) override;
     int GetNameId(const char16_t* name) override;
     bool RunScriptFunction(const char* script, const char* function, const IVarList& args,
@@ -379,13 +381,15 @@ private:
     std::FILE* m_logFile = nullptr;
     ScriptRunner m_scriptRunner;
 
-    std::vector<ClassInfo> m_classes;
+    std::deque<ClassInfo> m_classes;
     std::unordered_map<std::string, int> m_classByName;
 
     std::vector<std::unique_ptr<Object>> m_slots;  // index = ident - 1
     std::vector<uint32_t> m_serials;               // current serial per slot
     std::vector<uint32_t> m_freeSlots;
     std::vector<std::unique_ptr<Object>> m_graveyard;  // dead, freed when dispatch ends
+    std::vector<std::unique_ptr<std::vector<Value>>> m_deadRows;  // likewise for record rows
+    uint64_t m_born = 0;  // creation counter: ObjectsOfClass and Players answer oldest first
     size_t m_liveObjects = 0;
 
     std::map<std::string, IModule*> m_modules;

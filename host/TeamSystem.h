@@ -10,9 +10,10 @@
 //       none. Refused (logged) when either is not here, the newcomer already is
 //       in a team, the named leader leads no team but is in one, or the team
 //       is full.
-//   141 / 142 [id, leader name, member name]: takes the member out. When the
-//       leader leaves, the next member leads; a team left with one member is
-//       dissolved.
+//   141 / 142 [id, leader name, member name]: takes the named member out of
+//       the receiver's team (a member of another team is left alone). When
+//       the leader leaves, the next member leads; a team left with one member
+//       is dissolved.
 // A destroyed player leaves its team the same way.
 #pragma once
 
@@ -61,7 +62,7 @@ public:
 
 private:
     int OnJoinCommand(const IVarList& args);
-    int OnLeaveCommand(const IVarList& args);
+    int OnLeaveCommand(const ObjectId& self, const IVarList& args);
     void Sync(uint32_t team);
     void ClearRecord(const ObjectId& player);
     uint32_t TeamOf(const ObjectId& player) const;  // 0 = none

@@ -66,7 +66,7 @@ public:
 
     // Runs fn(kernel) on the world thread and waits for its result; an
     // exception thrown by fn is rethrown here. From the world thread itself
-    // fn runs at once.
+    // fn runs at once. Only between Start and Stop.
     template <class F>
     auto Call(F&& fn) -> std::invoke_result_t<F, Kernel&> {
         using R = std::invoke_result_t<F, Kernel&>;
@@ -99,6 +99,11 @@ public:
 
     // Path the plug-in was actually loaded from (the private copy, if any).
     const std::string& loadedPluginPath() const { return m_loadedPath; }
+    // After Stop: true when the dynamic loader no longer holds the plug-in
+    // (dlclose really unloaded it, so its statics start afresh next time).
+    bool pluginUnloaded() const { return m_unloaded; }
+    // True when the dynamic loader currently holds a library of that path.
+    static bool IsLibraryLoaded(const std::string& path);
 
 private:
     void Post(std::function<void()> task);
@@ -117,6 +122,7 @@ private:
     std::string m_error;
     std::string m_loadedPath;
     std::string m_copyDir;
+    bool m_unloaded = false;
 
     std::thread m_thread;
     std::thread::id m_threadId;

@@ -1,0 +1,374 @@
+#include "HostVarList.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace host {
+
+namespace {
+
+const char kEmpty[] = "";
+const char16_t kEmptyWide[] = u"";
+
+std::u16string WideFrom(const char16_t* p) { return p == nullptr ? std::u16string() : p; }
+std::string NarrowFrom(const char* p) { return p == nullptr ? std::string() : p; }
+
+void AppendUtf8(std::string& out, uint32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+}  // namespace
+
+Value DefaultValue(int type) {
+    switch (type) {
+        case VTYPE_BOOL: return false;
+        case VTYPE_INT: return int32_t{0};
+        case VTYPE_FLOAT: return 0.0f;
+        case VTYPE_STRING: return std::string();
+        case VTYPE_WIDESTR: return std::u16string();
+        case VTYPE_OBJECT: return ObjectId{};
+        case VTYPE_USERDATA: return std::vector<uint8_t>();
+        case VTYPE_INT64: return int64_t{0};
+        default: return std::monostate{};
+    }
+}
+
+const char* TypeName(int type) {
+    static const char* const kNames[] = {"none",    "bool",   "int",      "float", "string",
+                                         "wstring", "object", "userdata", "int64"};
+    if (type >= 0 && type <= 8) return kNames[type];
+    return "type?";
+}
+
+std::string FormatValue(const Value& v) {
+    char buf[64];
+    switch (v.index()) {
+        case VTYPE_BOOL: return std::get<bool>(v) ? "true" : "false";
+        case VTYPE_INT: return std::to_string(std::get<int32_t>(v));
+        case VTYPE_FLOAT:
+            std::snprintf(buf, sizeof buf, "%g", static_cast<double>(std::get<float>(v)));
+            // Keep floats recognisable: 1 -> 1.0
+            if (std::strpbrk(buf, ".eEn") == nullptr) std::strcat(buf, ".0");
+            return buf;
+        case VTYPE_STRING: return "\"" + std::get<std::string>(v) + "\"";
+        case VTYPE_WIDESTR: return "u\"" + Utf16ToUtf8(std::get<std::u16string>(v)) + "\"";
+        case VTYPE_OBJECT: {
+            const ObjectId& o = std::get<ObjectId>(v);
+            std::snprintf(buf, sizeof buf, "obj#%u:%u", o.ident, o.serial);
+            return buf;
+        }
+        case VTYPE_USERDATA:
+            return "<" + std::to_string(std::get<std::vector<uint8_t>>(v).size()) + " bytes>";
+        case VTYPE_INT64: return std::to_string(std::get<int64_t>(v)) + "L";
+        default: return "none";
+    }
+}
+
+// ---- HostVarList -------------------------------------------------------------
+
+HostVarList::HostVarList(const IVarList& other) { Concat(other); }
+HostVarList::HostVarList(const HostVarList& other) { Concat(other); }
+
+HostVarList& HostVarList::operator=(const IVarList& other) {
+    if (&other == this) return *this;
+    HostVarList copy(other);  // other may alias an entry of ours through a view
+    m_entries.swap(copy.m_entries);
+    return *this;
+}
+
+HostVarList& HostVarList::operator=(const HostVarList& other) {
+    return operator=(static_cast<const IVarList&>(other));
+}
+
+HostVarList HostVarList::Of(const std::vector<Value>& values) {
+    HostVarList l;
+    for (const Value& v : values) l.AddValue(v);
+    return l;
+}
+
+bool HostVarList::Push(int tag, Value v) {
+    uint32_t typeWord = (static_cast<uint32_t>(tag & 15) << 4) | static_cast<uint32_t>(v.index());
+    m_entries.push_back(Entry{typeWord, std::move(v)});
+    return true;
+}
+
+bool HostVarList::AddInt(int value) { return Push(0, int32_t{value}); }
+bool HostVarList::AddInt64(int64_t value) { return Push(0, value); }
+bool HostVarList::AddFloat(float value) { return Push(0, value); }
+bool HostVarList::AddString(const char* value) { return Push(0, NarrowFrom(value)); }
+bool HostVarList::AddWideStr(const char16_t* value) { return Push(0, WideFrom(value)); }
+bool HostVarList::AddObject(const ObjectId& value) { return Push(0, value); }
+bool HostVarList::AddUserData(const void* data, uint64_t size) {
+    std::vector<uint8_t> bytes;
+    if (data != nullptr && size > 0) {
+        const uint8_t* p = static_cast<const uint8_t*>(data);
+        bytes.assign(p, p + size);
+    }
+    return Push(0, std::move(bytes));
+}
+bool HostVarList::AddTaggedInt(int tag, int value) { return Push(tag, int32_t{value}); }
+bool HostVarList::AddTaggedFloat(int tag, float value) { return Push(tag, value); }
+bool HostVarList::AddTaggedString(int tag, const char* value) {
+    return Push(tag, NarrowFrom(value));
+}
+bool HostVarList::AddTaggedWideStr(int tag, const char16_t* value) {
+    return Push(tag, WideFrom(value));
+}
+bool HostVarList::AddTaggedObject(int tag, const ObjectId& value) { return Push(tag, value); }
+
+bool HostVarList::AddValue(const Value& v) {
+    if (v.index() == VTYPE_NONE || v.index() == VTYPE_BOOL) return false;
+    return Push(0, v);
+}
+
+bool HostVarList::Concat(const IVarList& other) {
+    if (other.GetCount() > 0) Append(other, 0, other.GetCount());
+    return true;
+}
+
+bool HostVarList::Append(const IVarList& other, uint64_t start, uint64_t count) {
+    const uint64_t n = other.GetCount();
+    if (start >= n || count > n - start) return false;
+    // Read everything first: other may be this very list.
+    std::vector<Value> values;
+    values.reserve(count);
+    for (uint64_t i = start; i < start + count; ++i) {
+        switch (other.GetType(i)) {
+            case VTYPE_INT: values.emplace_back(int32_t{other.IntVal(i)}); break;
+            case VTYPE_FLOAT: values.emplace_back(other.FloatVal(i)); break;
+            case VTYPE_STRING: values.emplace_back(NarrowFrom(other.StringVal(i))); break;
+            case VTYPE_WIDESTR: values.emplace_back(WideFrom(other.WideStrVal(i))); break;
+            case VTYPE_OBJECT: values.emplace_back(other.ObjectVal(i)); break;
+            case VTYPE_USERDATA: {
+                uint64_t size = 0;
+                const void* p = other.UserDataVal(i, size);
+                std::vector<uint8_t> bytes;
+                if (p != nullptr && size > 0)
+                    bytes.assign(static_cast<const uint8_t*>(p),
+                                 static_cast<const uint8_t*>(p) + size);
+                values.emplace_back(std::move(bytes));
+                break;
+            }
+            case VTYPE_INT64: values.emplace_back(other.Int64Val(i)); break;
+            default: break;  // none, bool and unknown codes are skipped
+        }
+    }
+    for (Value& v : values) Push(0, std::move(v));
+    return true;
+}
+
+void HostVarList::Clear() { m_entries.clear(); }
+bool HostVarList::IsEmpty() const { return m_entries.empty(); }
+uint64_t HostVarList::GetCount() const { return m_entries.size(); }
+
+uint32_t HostVarList::GetTypeWord(uint64_t index) const {
+    return index < m_entries.size() ? m_entries[index].typeWord : 0;
+}
+int HostVarList::GetType(uint64_t index) const {
+    return static_cast<int>(GetTypeWord(index) & 15);
+}
+int HostVarList::GetTag(uint64_t index) const {
+    return static_cast<int>((GetTypeWord(index) >> 4) & 15);
+}
+
+const HostVarList::Entry* HostVarList::Find(uint64_t index, int type) const {
+    if (index >= m_entries.size()) return nullptr;
+    const Entry& e = m_entries[index];
+    return static_cast<int>(e.value.index()) == type ? &e : nullptr;
+}
+HostVarList::Entry* HostVarList::Find(uint64_t index, int type) {
+    return const_cast<Entry*>(static_cast<const HostVarList*>(this)->Find(index, type));
+}
+
+int HostVarList::IntVal(uint64_t index) const {
+    const Entry* e = Find(index, VTYPE_INT);
+    return e ? std::get<int32_t>(e->value) : 0;
+}
+int64_t HostVarList::Int64Val(uint64_t index) const {
+    const Entry* e = Find(index, VTYPE_INT64);
+    return e ? std::get<int64_t>(e->value) : 0;
+}
+float HostVarList::FloatVal(uint64_t index) const {
+    const Entry* e = Find(index, VTYPE_FLOAT);
+    return e ? std::get<float>(e->value) : 0.0f;
+}
+const char* HostVarList::StringVal(uint64_t index) const {
+    const Entry* e = Find(index, VTYPE_STRING);
+    return e ? std::get<std::string>(e->value).c_str() : kEmpty;
+}
+const char16_t* HostVarList::WideStrVal(uint64_t index) const {
+    const Entry* e = Find(index, VTYPE_WIDESTR);
+    return e ? std::get<std::u16string>(e->value).c_str() : kEmptyWide;
+}
+ObjectId HostVarList::ObjectVal(uint64_t index) const {
+    const Entry* e = Find(index, VTYPE_OBJECT);
+    return e ? std::get<ObjectId>(e->value) : ObjectId{};
+}
+const void* HostVarList::UserDataVal(uint64_t index, uint64_t& size) const {
+    const Entry* e = Find(index, VTYPE_USERDATA);
+    if (e == nullptr) {
+        size = 0;
+        return nullptr;
+    }
+    const auto& bytes = std::get<std::vector<uint8_t>>(e->value);
+    size = bytes.size();
+    // A zero-size block still answers a non-null pointer, like an allocated one.
+    static const uint8_t kNoBytes = 0;
+    return bytes.empty() ? &kNoBytes : bytes.data();
+}
+
+bool HostVarList::SetInt(uint64_t index, int value) {
+    Entry* e = Find(index, VTYPE_INT);
+    if (e == nullptr) return false;
+    e->value = int32_t{value};
+    return true;
+}
+bool HostVarList::SetFloat(uint64_t index, float value) {
+    Entry* e = Find(index, VTYPE_FLOAT);
+    if (e == nullptr) return false;
+    e->value = value;
+    return true;
+}
+bool HostVarList::SetString(uint64_t index, const char* value) {
+    Entry* e = Find(index, VTYPE_STRING);
+    if (e == nullptr) return false;
+    std::string copy = NarrowFrom(value);  // value may point into this entry
+    e->value = std::move(copy);
+    return true;
+}
+bool HostVarList::SetWideStr(uint64_t index, const char16_t* value) {
+    Entry* e = Find(index, VTYPE_WIDESTR);
+    if (e == nullptr) return false;
+    std::u16string copy = WideFrom(value);
+    e->value = std::move(copy);
+    return true;
+}
+bool HostVarList::SetObject(uint64_t index, const ObjectId& value) {
+    Entry* e = Find(index, VTYPE_OBJECT);
+    if (e == nullptr) return false;
+    e->value = value;
+    return true;
+}
+
+const Value& HostVarList::At(uint64_t index) const {
+    static const Value kNone;
+    return index < m_entries.size() ? m_entries[index].value : kNone;
+}
+
+// ---- free functions --------------------------------------------------------
+
+std::vector<Value> ToValues(const IVarList& list) {
+    HostVarList copy(list);
+    std::vector<Value> out;
+    out.reserve(copy.GetCount());
+    for (uint64_t i = 0; i < copy.GetCount(); ++i) out.push_back(copy.At(i));
+    return out;
+}
+
+std::string FormatVarList(const IVarList& list) {
+    std::string out = "[";
+    const uint64_t n = list.GetCount();
+    for (uint64_t i = 0; i < n; ++i) {
+        if (i > 0) out += ", ";
+        switch (list.GetType(i)) {
+            case VTYPE_INT: out += FormatValue(int32_t{list.IntVal(i)}); break;
+            case VTYPE_FLOAT: out += FormatValue(list.FloatVal(i)); break;
+            case VTYPE_STRING: out += FormatValue(NarrowFrom(list.StringVal(i))); break;
+            case VTYPE_WIDESTR: out += FormatValue(WideFrom(list.WideStrVal(i))); break;
+            case VTYPE_OBJECT: out += FormatValue(list.ObjectVal(i)); break;
+            case VTYPE_USERDATA: {
+                uint64_t size = 0;
+                list.UserDataVal(i, size);
+                out += "<" + std::to_string(size) + " bytes>";
+                break;
+            }
+            case VTYPE_INT64: out += FormatValue(list.Int64Val(i)); break;
+            default: out += "none"; break;
+        }
+    }
+    out += "]";
+    return out;
+}
+
+std::string Utf16ToUtf8(const char16_t* text) {
+    return text == nullptr ? std::string() : Utf16ToUtf8(std::u16string(text));
+}
+
+std::string Utf16ToUtf8(const std::u16string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        uint32_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF) {
+            if (i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+                c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+                ++i;
+            } else {
+                c = 0xFFFD;
+            }
+        } else if (c >= 0xDC00 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        AppendUtf8(out, c);
+    }
+    return out;
+}
+
+std::u16string Utf8ToUtf16(const std::string& text) {
+    std::u16string out;
+    out.reserve(text.size());
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t n = text.size();
+    size_t i = 0;
+    while (i < n) {
+        unsigned char b = s[i];
+        uint32_t cp = 0xFFFD;
+        size_t len = 1;
+        if (b < 0x80) {
+            cp = b;
+        } else {
+            size_t need = (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 0;
+            if (need != 0 && i + need <= n) {
+                uint32_t v = b & (0x7F >> need);
+                bool ok = true;
+                for (size_t k = 1; k < need; ++k) {
+                    if ((s[i + k] & 0xC0) != 0x80) {
+                        ok = false;
+                        break;
+                    }
+                    v = (v << 6) | (s[i + k] & 0x3F);
+                }
+                static const uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
+                if (ok && v >= kMin[need] && v <= 0x10FFFF && !(v >= 0xD800 && v <= 0xDFFF)) {
+                    cp = v;
+                    len = need;
+                }
+            }
+        }
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out += static_cast<char16_t>(0xD800 + (cp >> 10));
+            out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(cp);
+        }
+        i += len;
+    }
+    return out;
+}
+
+}  // namespace host

@@ -1,0 +1,194 @@
+#include "World.h"
+
+#include <dlfcn.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "EventTimeSystem.h"
+#include "ScriptEngine.h"
+#include "StandInScripts.h"
+#include "TeamSystem.h"
+
+namespace host {
+
+namespace {
+
+bool CopyFile(const std::string& from, const std::string& to) {
+    std::ifstream in(from, std::ios::binary);
+    if (!in) return false;
+    std::ofstream out(to, std::ios::binary | std::ios::trunc);
+    if (!out) return false;
+    out << in.rdbuf();
+    return static_cast<bool>(out.flush());
+}
+
+}  // namespace
+
+World::World(WorldOptions options) : m_options(std::move(options)) {}
+
+World::~World() { Stop(); }
+
+bool World::IsLibraryLoaded(const std::string& path) {
+    void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (h == nullptr) return false;
+    dlclose(h);  // drop the reference RTLD_NOLOAD just took
+    return true;
+}
+
+void World::Post(std::function<void()> task) {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_tasks.push_back(std::move(task));
+    }
+    m_cv.notify_one();
+}
+
+void World::ThreadMain() {
+    while (true) {
+        std::function<void()> task;
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_cv.wait(lock, [this] { return m_quit || !m_tasks.empty(); });
+            if (m_tasks.empty()) return;  // quit with nothing left to do
+            task = std::move(m_tasks.front());
+            m_tasks.pop_front();
+        }
+        task();
+    }
+}
+
+bool World::Start() {
+    if (running()) return true;
+    m_error.clear();
+    m_quit = false;
+    m_thread = std::thread([this] { ThreadMain(); });
+    m_threadId = m_thread.get_id();
+    std::promise<bool> started;
+    std::future<bool> result = started.get_future();
+    Post([this, &started] { started.set_value(StartOnThread()); });
+    if (result.get()) return true;
+    Stop();
+    return false;
+}
+
+bool World::StartOnThread() {
+    KernelOptions ko;
+    ko.resourceDir = m_options.resourceDir;
+    ko.echoToTerminal = !m_options.quiet;
+    ko.logFilePath = m_options.logFilePath;
+    m_kernel = std::make_unique<Kernel>(ko);
+
+    if (m_options.scriptEngine) {
+        m_scripts = std::make_unique<ScriptEngine>(m_kernel->GetResourcePath());
+        Kernel* k = m_kernel.get();
+        m_scripts->SetLog([k](const std::string& line) { k->HostLog(line); });
+        ScriptEngine* engine = m_scripts.get();
+        m_kernel->SetScriptRunner([engine](const std::string& script, const std::string& fn,
+                                           const IVarList& args, int count, IVarList& results) {
+            return engine->Call(script, fn, args, count, results);
+        });
+    }
+
+    std::vector<std::pair<std::string, IModule*>> modules;
+    if (m_options.teamSystem) {
+        m_team = std::make_unique<TeamSystem>(*m_kernel);
+        m_team->Install();
+        m_kernel->RegisterModule(TEAM_SYSTEM_MODULE_NAME, m_team.get());
+        modules.push_back({TEAM_SYSTEM_MODULE_NAME, m_team.get()});
+    }
+    if (m_options.eventTimeSystem) {
+        m_eventTime = std::make_unique<EventTimeSystem>(*m_kernel);
+        m_kernel->RegisterModule(EVENT_TIME_SYSTEM_MODULE_NAME, m_eventTime.get());
+        modules.push_back({EVENT_TIME_SYSTEM_MODULE_NAME, m_eventTime.get()});
+    }
+    if (m_options.standInScripts) {
+        m_standIn = std::make_unique<StandInScripts>(*m_kernel, m_team.get());
+        m_standIn->Install();
+    }
+
+    if (!m_options.pluginPath.empty()) {
+        m_loadedPath = m_options.pluginPath;
+        if (m_options.privatePluginCopy) {
+            // The loader shares one copy of a library per path; a private file
+            // gives this world its own statics even while other worlds run.
+            char dir[] = "/tmp/rulehost-world-XXXXXX";
+            if (mkdtemp(dir) == nullptr) {
+                m_error = "cannot make a directory for the plug-in copy";
+                return false;
+            }
+            m_copyDir = dir;
+            const std::string base = m_options.pluginPath.substr(m_options.pluginPath.rfind('/') + 1);
+            m_loadedPath = m_copyDir + "/" + base;
+            if (!CopyFile(m_options.pluginPath, m_loadedPath)) {
+                m_error = "cannot copy the plug-in " + m_options.pluginPath + " to " + m_loadedPath;
+                return false;
+            }
+        }
+        if (!m_plugin.Load(m_loadedPath)) {
+            m_error = m_plugin.error();
+            return false;
+        }
+        for (const LoadedModule& m : m_plugin.modules()) modules.push_back({m.name, m.module});
+    }
+    for (const auto& m : m_options.extraModules) modules.push_back(m);
+
+    m_lifecycle = m_kernel->RunLifecycle(modules);
+    return true;
+}
+
+void World::StopOnThread() {
+    // Unload first: the plug-in's static destruction shuts its modules down
+    // while the kernel still exists, and nothing calls into it afterwards.
+    const bool hadPlugin = m_plugin.loaded();
+    m_plugin.Unload();
+    m_unloaded = hadPlugin && !IsLibraryLoaded(m_loadedPath);
+    if (hadPlugin && !m_unloaded && m_kernel)
+        m_kernel->HostLog("the plug-in is still loaded after dlclose: its statics will persist");
+    m_standIn.reset();
+    m_kernel.reset();
+    m_team.reset();
+    m_eventTime.reset();
+    m_scripts.reset();
+    if (!m_copyDir.empty()) {
+        ::unlink(m_loadedPath.c_str());
+        ::rmdir(m_copyDir.c_str());
+        m_copyDir.clear();
+    }
+}
+
+void World::Stop() {
+    if (!running()) return;
+    if (OnWorldThread()) return;  // a task cannot join its own thread
+    std::promise<void> stopped;
+    std::future<void> done = stopped.get_future();
+    Post([this, &stopped] {
+        StopOnThread();
+        stopped.set_value();
+    });
+    done.get();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_quit = true;
+    }
+    m_cv.notify_one();
+    m_thread.join();
+    m_threadId = std::thread::id();
+}
+
+IModule* World::FindModule(const std::string& name) const {
+    if (IModule* m = m_plugin.Find(name)) return m;
+    for (const auto& m : m_options.extraModules)
+        if (m.first == name) return m.second;
+    return nullptr;
+}
+
+IActivityRuleSystem* World::FindRuleSystem(const std::string& name) const {
+    // Every module a plug-in or a test hands in is a rule system; a
+    // dynamic_cast across the library boundary is not reliable.
+    return static_cast<IActivityRuleSystem*>(FindModule(name));
+}
+
+}  // namespace host
