@@ -16,16 +16,23 @@ size_t WideLength(const char16_t* s) {
     return n;
 }
 
-constexpr uint32_t TypeWord(int tag, int type) { return (uint32_t(tag & 15) << 4) | uint32_t(type); }
+constexpr uint32_t TypeWord(int tag, int type) {
+    return (uint32_t(tag & 15) << 4) | uint32_t(type);
+}
 }  // namespace
 
 // ---- construction ------------------------------------------------------------
 
-CVarList::CVarList() : m_entries(m_inline), m_capacity(kInlineEntries), m_count(0), m_arenaUsed(0) {}
+CVarList::CVarList()
+    : m_entries(m_inline), m_capacity(kInlineEntries), m_count(0), m_arenaUsed(0) {}
 
-CVarList::CVarList(const IVarList& other) : CVarList() { CopyFrom(other, 0, other.GetCount()); }
+CVarList::CVarList(const IVarList& other) : CVarList() {
+    CopyFrom(other, 0, other.GetCount());
+}
 
-CVarList::CVarList(const CVarList& other) : CVarList() { CopyFrom(other, 0, other.GetCount()); }
+CVarList::CVarList(const CVarList& other) : CVarList() {
+    CopyFrom(other, 0, other.GetCount());
+}
 
 CVarList& CVarList::operator=(const IVarList& other) {
     if (&other == this) return *this;
@@ -50,17 +57,65 @@ bool CVarList::InArena(const void* p) const {
     return c >= m_arena && c < m_arena + kArenaBytes;
 }
 
-CVarList::Entry& CVarList::PushEntry(uint32_t typeWord) {
+// Growth is the rare path; keeping it out of line leaves the append itself a
+// handful of instructions.
+namespace {
+[[gnu::noinline, gnu::cold]] void* GrowEntries(const void* entries, bool isInline, uint64_t count,
+                                               uint64_t& capacity, size_t entrySize) {
+    // Twice the capacity; a size that would overflow is an allocation failure.
+    if (capacity > (uint64_t(-1) / 2) / entrySize) throw std::bad_alloc();
+    const uint64_t newCapacity = capacity * 2;
+    void* grown = std::malloc(newCapacity * entrySize);
+    if (grown == nullptr) throw std::bad_alloc();
+    std::memcpy(grown, entries, count * entrySize);
+    if (!isInline) std::free(const_cast<void*>(entries));
+    capacity = newCapacity;
+    return grown;
+}
+}  // namespace
+
+namespace {
+void* HeapCopy(const void* data, uint64_t size) {
+    void* p = std::malloc(size == 0 ? 1 : size);
+    if (p == nullptr) throw std::bad_alloc();
+    if (size != 0) std::memcpy(p, data, size);
+    return p;
+}
+
+// A narrow text is copied in one pass while it fits at the arena's end; only a
+// text that does not fit is measured and copied to the heap. The source may be
+// an earlier payload of the same arena: that one ends before the arena's end.
+void* PlaceNarrow(unsigned char* arena, uint64_t& used, const char* value) {
+    char* dst = reinterpret_cast<char*>(arena + used);
+    const uint64_t room = CVarList::kArenaBytes - used;
+    uint64_t i = 0;
+    for (; i < room; ++i) {
+        if ((dst[i] = value[i]) == '\0') {
+            used += i + 1;
+            return dst;
+        }
+    }
+    return HeapCopy(value, i + std::strlen(value + i) + 1);
+}
+
+// Callers read a wide text through a char16_t pointer, so its copy in the
+// arena starts on an even offset (a skipped byte counts as used).
+void* PlaceWide(unsigned char* arena, uint64_t& used, const char16_t* value) {
+    const uint64_t size = (WideLength(value) + 1) * sizeof(char16_t);
+    const uint64_t offset = (used + 1) & ~uint64_t(1);
+    if (offset <= CVarList::kArenaBytes && size <= CVarList::kArenaBytes - offset) {
+        std::memcpy(arena + offset, value, size);
+        used = offset + size;
+        return arena + offset;
+    }
+    return HeapCopy(value, size);
+}
+}  // namespace
+
+inline CVarList::Entry& CVarList::PushEntry(uint32_t typeWord) {
     if (m_count == m_capacity) {
-        // Twice the capacity; a size that would overflow is an allocation failure.
-        if (m_capacity > (uint64_t(-1) / 2) / sizeof(Entry)) throw std::bad_alloc();
-        const uint64_t newCapacity = m_capacity * 2;
-        Entry* grown = static_cast<Entry*>(std::malloc(newCapacity * sizeof(Entry)));
-        if (grown == nullptr) throw std::bad_alloc();
-        std::memcpy(grown, m_entries, m_count * sizeof(Entry));
-        if (m_entries != m_inline) std::free(m_entries);
-        m_entries = grown;
-        m_capacity = newCapacity;
+        m_entries = static_cast<Entry*>(
+            GrowEntries(m_entries, m_entries == m_inline, m_count, m_capacity, sizeof(Entry)));
     }
     Entry& e = m_entries[m_count];
     e.typeWord = typeWord;
@@ -68,27 +123,25 @@ CVarList::Entry& CVarList::PushEntry(uint32_t typeWord) {
     return e;
 }
 
-void* CVarList::PlacePayload(const void* data, uint64_t size) {
+inline void* CVarList::PlacePayload(const void* data, uint64_t size) {
     void* dst;
     // Compared as room left, so no size can wrap the sum into "fits".
     if (size <= kArenaBytes - m_arenaUsed) {
         dst = m_arena + m_arenaUsed;
         m_arenaUsed += size;
-    } else {
-        dst = std::malloc(size == 0 ? 1 : size);
-        if (dst == nullptr) throw std::bad_alloc();
+        if (size != 0) std::memcpy(dst, data, size);
+        return dst;
     }
-    if (size != 0) std::memcpy(dst, data, size);
-    return dst;
+    return HeapCopy(data, size);
 }
 
-void CVarList::FreePayload(const Entry& e) {
+inline void CVarList::FreePayload(const Entry& e) {
     const int type = int(e.typeWord & 15);
     if (type < VTYPE_STRING || type > VTYPE_USERDATA) return;
     if (e.value.p != nullptr && !InArena(e.value.p)) std::free(e.value.p);
 }
 
-const CVarList::Entry* CVarList::At(uint64_t index, int type) const {
+inline const CVarList::Entry* CVarList::At(uint64_t index, int type) const {
     if (index >= m_count) return nullptr;
     const Entry& e = m_entries[index];
     return int(e.typeWord & 15) == type ? &e : nullptr;
@@ -99,7 +152,7 @@ const CVarList::Entry* CVarList::At(uint64_t index, int type) const {
 bool CVarList::AddStringTyped(uint32_t typeWord, const char* value) {
     if (value == nullptr) value = kEmptyString;
     PushEntry(typeWord);
-    void* p = PlacePayload(value, std::strlen(value) + 1);
+    void* p = PlaceNarrow(m_arena, m_arenaUsed, value);
     m_entries[m_count++].value.p = p;
     return true;
 }
@@ -107,7 +160,7 @@ bool CVarList::AddStringTyped(uint32_t typeWord, const char* value) {
 bool CVarList::AddWideTyped(uint32_t typeWord, const char16_t* value) {
     if (value == nullptr) value = kEmptyWide;
     PushEntry(typeWord);
-    void* p = PlacePayload(value, (WideLength(value) + 1) * sizeof(char16_t));
+    void* p = PlaceWide(m_arena, m_arenaUsed, value);
     m_entries[m_count++].value.p = p;
     return true;
 }
@@ -139,9 +192,15 @@ bool CVarList::AddFloat(float value) {
     return true;
 }
 
-bool CVarList::AddString(const char* value) { return AddStringTyped(VTYPE_STRING, value); }
-bool CVarList::AddWideStr(const char16_t* value) { return AddWideTyped(VTYPE_WIDESTR, value); }
-bool CVarList::AddObject(const ObjectId& value) { return AddObjectTyped(VTYPE_OBJECT, value); }
+bool CVarList::AddString(const char* value) {
+    return AddStringTyped(VTYPE_STRING, value);
+}
+bool CVarList::AddWideStr(const char16_t* value) {
+    return AddWideTyped(VTYPE_WIDESTR, value);
+}
+bool CVarList::AddObject(const ObjectId& value) {
+    return AddObjectTyped(VTYPE_OBJECT, value);
+}
 
 bool CVarList::AddUserData(const void* data, uint64_t size) {
     if (data == nullptr) size = 0;
@@ -193,19 +252,32 @@ bool CVarList::AddTaggedObject(int tag, const ObjectId& value) {
 void CVarList::CopyFrom(const IVarList& other, uint64_t start, uint64_t count) {
     for (uint64_t i = start; i < start + count; ++i) {
         switch (other.GetType(i)) {
-            case VTYPE_INT: AddInt(other.IntVal(i)); break;
-            case VTYPE_FLOAT: AddFloat(other.FloatVal(i)); break;
-            case VTYPE_STRING: AddString(other.StringVal(i)); break;
-            case VTYPE_WIDESTR: AddWideStr(other.WideStrVal(i)); break;
-            case VTYPE_OBJECT: AddObject(other.ObjectVal(i)); break;
+            case VTYPE_INT:
+                AddInt(other.IntVal(i));
+                break;
+            case VTYPE_FLOAT:
+                AddFloat(other.FloatVal(i));
+                break;
+            case VTYPE_STRING:
+                AddString(other.StringVal(i));
+                break;
+            case VTYPE_WIDESTR:
+                AddWideStr(other.WideStrVal(i));
+                break;
+            case VTYPE_OBJECT:
+                AddObject(other.ObjectVal(i));
+                break;
             case VTYPE_USERDATA: {
                 uint64_t size = 0;
                 const void* data = other.UserDataVal(i, size);
                 AddUserData(data, size);
                 break;
             }
-            case VTYPE_INT64: AddInt64(other.Int64Val(i)); break;
-            default: break;  // none, bool and unknown codes are not copied
+            case VTYPE_INT64:
+                AddInt64(other.Int64Val(i));
+                break;
+            default:
+                break;  // none, bool and unknown codes are not copied
         }
     }
 }
@@ -232,8 +304,12 @@ void CVarList::Clear() {
     m_arenaUsed = 0;
 }
 
-bool CVarList::IsEmpty() const { return m_count == 0; }
-uint64_t CVarList::GetCount() const { return m_count; }
+bool CVarList::IsEmpty() const {
+    return m_count == 0;
+}
+uint64_t CVarList::GetCount() const {
+    return m_count;
+}
 
 uint32_t CVarList::GetTypeWord(uint64_t index) const {
     return index < m_count ? m_entries[index].typeWord : 0;
@@ -310,7 +386,7 @@ bool CVarList::SetString(uint64_t index, const char* value) {
     if (At(index, VTYPE_STRING) == nullptr) return false;
     if (value == nullptr) value = kEmptyString;
     // Place the new copy first: value may point into the old one.
-    void* p = PlacePayload(value, std::strlen(value) + 1);
+    void* p = PlaceNarrow(m_arena, m_arenaUsed, value);
     FreePayload(m_entries[index]);
     m_entries[index].value.p = p;
     return true;
@@ -319,7 +395,7 @@ bool CVarList::SetString(uint64_t index, const char* value) {
 bool CVarList::SetWideStr(uint64_t index, const char16_t* value) {
     if (At(index, VTYPE_WIDESTR) == nullptr) return false;
     if (value == nullptr) value = kEmptyWide;
-    void* p = PlacePayload(value, (WideLength(value) + 1) * sizeof(char16_t));
+    void* p = PlaceWide(m_arena, m_arenaUsed, value);
     FreePayload(m_entries[index]);
     m_entries[index].value.p = p;
     return true;
@@ -357,4 +433,6 @@ void CResultName::SetName(const char16_t* name) {
     m_length = length;
 }
 
-const char16_t* CResultName::GetName() const { return m_buffer; }
+const char16_t* CResultName::GetName() const {
+    return m_buffer;
+}

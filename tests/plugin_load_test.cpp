@@ -32,8 +32,7 @@ std::string ReadFile(const std::string& path) {
 // Offsets of every occurrence of needle in haystack.
 std::vector<size_t> FindAll(const std::string& haystack, const std::string& needle) {
     std::vector<size_t> at;
-    for (size_t p = haystack.find(needle); p != std::string::npos;
-         p = haystack.find(needle, p + 1))
+    for (size_t p = haystack.find(needle); p != std::string::npos; p = haystack.find(needle, p + 1))
         at.push_back(p);
     return at;
 }
@@ -129,8 +128,8 @@ TEST(PluginLoad, ExportsExactlyTheTwoEntryPoints) {
                                        std::istream_iterator<std::string>()};
         if (!parts.empty()) names.insert(parts.back());
     }
-    EXPECT_EQ(names, (std::set<std::string>{"KvGameLogic_GetModuleCreator",
-                                            "KvGameLogic_GetVersion"}))
+    EXPECT_EQ(names,
+              (std::set<std::string>{"KvGameLogic_GetModuleCreator", "KvGameLogic_GetVersion"}))
         << output;
 }
 
@@ -143,8 +142,8 @@ TEST(PluginLoad, WrongVersionNamesBothNumbersAndCreatesNothing) {
     const std::string movVersion("\xB8\x11\x00\x01\x20", 5);
     const std::vector<size_t> at = FindAll(image, movVersion);
     if (at.size() != 1)
-        GTEST_SKIP() << "version constant not found exactly once in the machine code ("
-                     << at.size() << " matches); mismatch message not checked";
+        GTEST_SKIP() << "version constant not found exactly once in the machine code (" << at.size()
+                     << " matches); mismatch message not checked";
     ScratchDir dir;
     ASSERT_TRUE(dir.ok());
     std::string patched = image;

@@ -1,5 +1,7 @@
 // The shared helpers: the per-thread random generator, number/text
 // conversions, the splitter and the error report.
+#include "Utility.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -10,7 +12,6 @@
 #include <vector>
 
 #include "RecordingKernel.h"
-#include "Utility.h"
 #include "VarList.h"
 
 namespace {
@@ -161,7 +162,10 @@ TEST(StringToInt, StringObjectOverloadConvertsTheSameWay) {
     EXPECT_EQ(StringToInt(std::string("99999999999")), INT_MAX);
     EXPECT_EQ(StringToInt(std::string()), 0);
     // The text ends at an embedded zero, as a C string would.
-    EXPECT_EQ(StringToInt(std::string("12\0" "34", 5)), 12);
+    std::string withZero = "12";
+    withZero += '\0';
+    withZero += "34";
+    EXPECT_EQ(StringToInt(withZero), 12);
 }
 
 TEST(StringToFloat, ReadsLikeAtofRoundedToFloat) {
@@ -248,10 +252,9 @@ TEST(SplitString, ManyTokensGrowTheList) {
 TEST(ReportError, EchoesBothLinesThenTracesThem) {
     RecordingKernel kernel;
     ReportError(&kernel, "Not exist TeamSystem module!", "rules/Some.cpp", 42);
-    EXPECT_EQ(kernel.Texts(), (Strings{"Echo(Not exist TeamSystem module!)",
-                                       "Echo(rules/Some.cpp (42))",
-                                       "Trace(Not exist TeamSystem module!)",
-                                       "Trace(rules/Some.cpp (42))"}));
+    EXPECT_EQ(kernel.Texts(),
+              (Strings{"Echo(Not exist TeamSystem module!)", "Echo(rules/Some.cpp (42))",
+                       "Trace(Not exist TeamSystem module!)", "Trace(rules/Some.cpp (42))"}));
 }
 
 TEST(ReportError, MacroNamesThisFileAndLine) {

@@ -29,10 +29,13 @@ thread_local uint64_t t_mallocCalls = 0;
 #endif
 
 #ifdef VARLIST_TEST_ASAN
-extern "C" int __sanitizer_install_malloc_and_free_hooks(
-    void (*mallocHook)(const volatile void*, size_t), void (*freeHook)(const volatile void*));
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*mallocHook)(const volatile void*,
+                                                                            size_t),
+                                                         void (*freeHook)(const volatile void*));
 namespace {
-void CountMalloc(const volatile void*, size_t) { ++t_mallocCalls; }
+void CountMalloc(const volatile void*, size_t) {
+    ++t_mallocCalls;
+}
 void IgnoreFree(const volatile void*) {}
 const bool g_counting = __sanitizer_install_malloc_and_free_hooks(CountMalloc, IgnoreFree) != 0;
 }  // namespace
@@ -196,10 +199,14 @@ private:
     mutable bool m_readPastEnd = false;
 };
 
-ObjectId Obj(uint32_t ident, uint32_t serial) { return ObjectId{ident, serial}; }
+ObjectId Obj(uint32_t ident, uint32_t serial) {
+    return ObjectId{ident, serial};
+}
 
 // A string whose copy takes exactly bytes bytes (terminator included).
-std::string OfPayload(size_t bytes) { return std::string(bytes - 1, 'x'); }
+std::string OfPayload(size_t bytes) {
+    return std::string(bytes - 1, 'x');
+}
 
 // ---- growth -----------------------------------------------------------------
 
@@ -244,7 +251,7 @@ TEST(CVarListGrowth, SeventeenthAppendDoublesToThirtyTwo) {
 
 TEST(CVarListGrowth, PayloadsStayPutWhenTheEntryArrayMoves) {
     CVarList l;
-    l.AddString("arena");                 // in the arena
+    l.AddString("arena");                // in the arena
     l.AddString(OfPayload(80).c_str());  // on the heap
     l.AddWideStr(u"wide");
     l.AddObject(Obj(7, 9));
@@ -370,6 +377,46 @@ TEST(CVarListPlacement, UserDataOneByteTooLargeForTheArenaGoesToHeap) {
     EXPECT_EQ(std::memcmp(data, block.data(), 57), 0);
 }
 
+TEST(CVarListPlacement, WideStringCopiesStartOnAnEvenOffset) {
+    // Readers index a wide text through a char16_t pointer; an odd address
+    // would be a misaligned access for every one of them.
+    CVarList l;
+    l.AddString("ab");  // 3 bytes: the arena's end is odd
+    l.AddWideStr(u"xy");
+    const char16_t* wide = l.WideStrVal(1);
+    EXPECT_TRUE(l.InArena(wide));
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(wide) % alignof(char16_t), 0u);
+    EXPECT_EQ(reinterpret_cast<const char*>(wide), l.StringVal(0) + 4);
+    EXPECT_EQ(l.ArenaUsed(), 3u + 1u + 6u);
+    EXPECT_EQ(wide[0], u'x');
+    EXPECT_EQ(wide[1], u'y');
+    l.AddString("c");  // narrow texts need no alignment
+    EXPECT_EQ(l.StringVal(2), l.StringVal(0) + 10);
+
+    EXPECT_TRUE(l.SetWideStr(1, u"z"));  // the end is odd again (11)
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(l.WideStrVal(1)) % alignof(char16_t), 0u);
+    EXPECT_EQ(l.ArenaUsed(), 12u + 4u);
+    EXPECT_EQ(std::u16string(l.WideStrVal(1)), u"z");
+}
+
+TEST(CVarListPlacement, WideStringPaddingDecidesWhetherItStillFits) {
+    CVarList fits;
+    fits.AddString(OfPayload(59).c_str());
+    fits.AddWideStr(u"a");  // padded to 60, 60 + 4 == 64
+    EXPECT_TRUE(fits.InArena(fits.WideStrVal(1)));
+    EXPECT_EQ(fits.ArenaUsed(), 64u);
+
+    CVarList spills;
+    spills.AddString(OfPayload(61).c_str());
+    spills.AddWideStr(u"a");  // padded to 62, 62 + 4 > 64
+    EXPECT_FALSE(spills.InArena(spills.WideStrVal(1)));
+    EXPECT_EQ(spills.ArenaUsed(), 61u);
+    EXPECT_EQ(std::u16string(spills.WideStrVal(1)), u"a");
+    spills.AddString("b");  // the last three bytes are still free
+    EXPECT_TRUE(spills.InArena(spills.StringVal(2)));
+    EXPECT_EQ(spills.ArenaUsed(), 63u);
+}
+
 // ---- reads ------------------------------------------------------------------
 
 TEST(CVarListRead, WrongTypeGivesDefaultNotConversion) {
@@ -434,7 +481,7 @@ TEST(CVarListRead, TagTakesNoPartInTypeComparison) {
 
 TEST(CVarListRead, TypeWordHoldsTagTimesSixteenPlusCodeAndNothingElse) {
     CVarList l;
-    l.AddTaggedInt(0x13, 1);     // only the low four bits of the tag count
+    l.AddTaggedInt(0x13, 1);  // only the low four bits of the tag count
     l.AddTaggedObject(-1, Obj(1, 1));
     l.AddInt64(5);
     EXPECT_EQ(l.GetTypeWord(0), 3u * 16 + VTYPE_INT);
@@ -575,7 +622,7 @@ TEST(CVarListSet, SetWideStrPlacesTheCopyLikeAnAppend) {
 TEST(CVarListSet, SetStringFromItsOwnValueKeepsTheText) {
     CVarList l;
     const std::string big = OfPayload(70);
-    l.AddString(big.c_str());       // heap copy
+    l.AddString(big.c_str());  // heap copy
     EXPECT_TRUE(l.SetString(0, l.StringVal(0)));
     EXPECT_EQ(std::string(l.StringVal(0)), big);
     l.AddWideStr(std::u16string(50, u'q').c_str());
