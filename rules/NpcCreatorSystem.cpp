@@ -398,13 +398,31 @@ void NpcCreatorSystem::DrawEntries(IKernel* kernel, const ObjectId& creator, int
     if (wanted <= 0) return;
     if (wanted > kMaxEncounterDraws) wanted = WantedDraws(kernel, wanted, 0);
     const RecordView npcs(kernel, creator, kNpcInfoRec);
+
+    // Every draw walks the drawable rows of the index in row order. Nothing
+    // runs between two draws of one call (no kernel callback can change the
+    // record), so the rows a walk has read are kept for the next walks and
+    // each cell is read from the kernel at most once per call; the walk
+    // itself, the running float sum and its order stay exactly as if every
+    // draw re-read the record.
+    struct Candidate {
+        int row;
+        int type;
+        float weight;
+        int config;
+        bool configRead;
+    };
+    const int rows = npcs.Rows();
+    std::vector<Candidate> candidates;
+    candidates.reserve(size_t(rows < 0                    ? 0
+                              : rows < kMaxEncounterDraws ? rows
+                                                          : kMaxEncounterDraws));
+    int scanned = 0;
     bool reportedBadType = false;
-    int remaining = wanted;
-    while (remaining >= 1) {
-        const float w = RandomFloat(1.0f);
-        float sum = 0.0f;
-        const int rows = npcs.Rows();
-        for (int r = 0; r < rows; ++r) {
+    // Reads further rows until the next drawable one; false at the end.
+    auto readNext = [&]() {
+        while (scanned < rows) {
+            const int r = scanned++;
             if (npcs.Int(r, 0) != modelIndex) continue;
             const int type = npcs.Int(r, 3);
             if (type == kFixedSlotType) continue;
@@ -415,11 +433,27 @@ void NpcCreatorSystem::DrawEntries(IKernel* kernel, const ObjectId& creator, int
                 }
                 continue;
             }
-            sum += npcs.Float(r, 2);
+            candidates.push_back(Candidate{r, type, npcs.Float(r, 2), 0, false});
+            return true;
+        }
+        return false;
+    };
+
+    int remaining = wanted;
+    while (remaining >= 1) {
+        const float w = RandomFloat(1.0f);
+        float sum = 0.0f;
+        for (size_t i = 0; i < candidates.size() || readNext(); ++i) {
+            Candidate& c = candidates[i];
+            sum += c.weight;
             if (sum > w) {
+                if (!c.configRead) {
+                    c.config = npcs.Int(c.row, 1);
+                    c.configRead = true;
+                }
                 SpawnEntry entry;
-                entry.npcConfig = npcs.Int(r, 1);
-                entry.slot = ChooseFormationSlot(kernel, list, type);
+                entry.npcConfig = c.config;
+                entry.slot = ChooseFormationSlot(kernel, list, c.type);
                 list.push_back(entry);
                 --remaining;
                 break;

@@ -1,0 +1,111 @@
+// Select throughput of the NPC creator system through the reference host:
+// the real plug-in loaded by a World, the in-memory kernel, the Lua rules
+// script answering get_npc_count, and the sample arena creator (number 4)
+// whose model index carries 20 candidate rows (2 fixed, 18 drawn).
+//
+// Each benchmark iteration posts one batch of selects to the world's logic
+// thread, so the cost of the thread hop is spread over the batch. Time is
+// wall-clock (the work runs on the world thread, not the benchmark's).
+//
+//   Select/solo          a player alone: 3 NPCs, 1 draw
+//   Select/leader        the leader of a five-member team: 7 NPCs, 5 draws
+//   ..._FightStandIn     the same with the host's stand-in fight start on
+//                        command 1001 (creates and ends a fight per select)
+#include <benchmark/benchmark.h>
+
+#include <climits>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "Kernel.h"
+#include "StandInScripts.h"
+#include "TeamSystem.h"
+#include "World.h"
+
+namespace {
+
+constexpr int kBatch = 1000;
+constexpr int kArenaCreator = 4;
+
+struct SelectWorld {
+    std::unique_ptr<host::World> world;
+    ObjectId creator;
+    ObjectId player;
+    bool ok = false;
+
+    SelectWorld(bool teamLeader, bool fightStandIn) {
+        host::WorldOptions options;
+        options.pluginPath = BENCH_PLUGIN_PATH;
+        options.resourceDir = BENCH_RESOURCES_DIR;
+        options.quiet = true;
+        world = std::make_unique<host::World>(options);
+        if (!world->Start()) {
+            std::fprintf(stderr, "world start failed: %s\n", world->error().c_str());
+            return;
+        }
+        if (!fightStandIn) world->standIn()->Disable(1001);
+        world->Run([&](host::Kernel& k) {
+            k.log().SetEnabled(false);
+            const ObjectId scene = k.CreateScene("bench_scene", 1001);
+            k.SetCurrentScene(scene);
+            host::ObjectSpec spec;
+            spec.className = "NpcCreator";
+            spec.config = "arena_gate";
+            spec.configIndex = kArenaCreator;
+            spec.scene = scene;
+            spec.properties = {{"MaxSelectCount", int32_t(INT_MAX)},
+                               {"SelectCount", int32_t(INT_MAX)},
+                               {"RefreshTime", int32_t(300)}};
+            creator = k.CreateObject(spec);
+            player = k.CreatePlayer(u"bench_leader", 1, scene);
+            if (teamLeader) {
+                for (int i = 0; i < host::TeamSystem::kMaxMembers - 1; ++i) {
+                    const std::u16string name = u"bench_member" + std::u16string(1, u'0' + i);
+                    world->teamSystem()->Join(player, k.CreatePlayer(name, 1, scene));
+                }
+            }
+            std::vector<std::vector<host::Value>> rows;
+            ok = k.GetRecord(creator, "NPCInfoRec", rows) && rows.size() == 20;
+        });
+        if (!ok) std::fprintf(stderr, "arena creator did not load its 20 candidate rows\n");
+    }
+};
+
+void RunSelects(benchmark::State& state, bool teamLeader, bool fightStandIn) {
+    SelectWorld w(teamLeader, fightStandIn);
+    if (!w.ok) {
+        state.SkipWithError("world setup failed");
+        return;
+    }
+    for (auto _ : state) {
+        w.world->Run([&](host::Kernel& k) {
+            for (int i = 0; i < kBatch; ++i) k.Select(w.player, w.creator, 1);
+        });
+    }
+    state.SetItemsProcessed(state.iterations() * kBatch);
+    state.counters["selects/s"] =
+        benchmark::Counter(double(state.iterations() * kBatch), benchmark::Counter::kIsRate);
+}
+
+void BM_Select_Solo(benchmark::State& state) {
+    RunSelects(state, false, false);
+}
+void BM_Select_Leader(benchmark::State& state) {
+    RunSelects(state, true, false);
+}
+void BM_Select_Solo_FightStandIn(benchmark::State& state) {
+    RunSelects(state, false, true);
+}
+void BM_Select_Leader_FightStandIn(benchmark::State& state) {
+    RunSelects(state, true, true);
+}
+
+BENCHMARK(BM_Select_Solo)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Select_Leader)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Select_Solo_FightStandIn)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Select_Leader_FightStandIn)->UseRealTime()->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
