@@ -840,6 +840,23 @@ TEST_F(SelectTest, LaterMissesAreDrawnAgain) {
     EXPECT_EQ(RandomDraw(), 11478);  // the seventh value: six draws were made
 }
 
+TEST_F(SelectTest, DrawsReadEachCandidateCellOnceForTheWholeCall) {
+    const ObjectId c = world.AddCreator(1, 4);
+    for (int i = 0; i < 10; ++i) world.AddNpcRow(c, 7, 700 + i, 0.1f, i % 3);
+    world.AddNpcRow(c, 8, 800, 1.0f, 0);
+    std::vector<SpawnEntry> list;
+    NpcCreatorSystem::DrawEntries(&world.k, c, 7, 6, list);
+    ASSERT_EQ(list.size(), 6u);
+    // At most index, type, weight and config of each of the 11 rows.
+    EXPECT_LE(world.k.Count("QueryRecordInt") + world.k.Count("QueryRecordFloat"), 44u);
+    EXPECT_EQ(world.k.Count("GetRecordRows"), 1u);
+    // The same draws as walking the record afresh every time: 41, 18467,
+    // 6334, 26500, 19169, 15724 /32768 pick rows 0, 5, 1, 8, 5, 4.
+    std::vector<int> configs;
+    for (const SpawnEntry& e : list) configs.push_back(e.npcConfig);
+    EXPECT_EQ(configs, (std::vector<int>{700, 705, 701, 708, 705, 704}));
+}
+
 TEST_F(SelectTest, AbsurdScriptCountIsCappedAndLogged) {
     const ObjectId c = IndexSevenCreator();
     world.ScriptAnswers(2000000000);
