@@ -1,7 +1,5 @@
 #include "AreaBossSystem.h"
 
-#include <algorithm>
-#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -222,7 +220,7 @@ void AreaBossSystem::AnnounceAreaBoss(IKernel* kernel, const ObjectId& creator) 
 int AreaBossSystem::OnAreaBossCreatorSelect(IKernel* kernel, const ObjectId& creator,
                                             const ObjectId& player, const IVarList& args) {
     if (args.IntVal(0) == 0) {
-        // The select menu only; a boss point has no shop or talk (no 432).
+        // Only the select menu message; unlike the creator system, no 432.
         CVarList menu;
         menu.AddInt(kCustomSelectMenu);
         menu.AddInt(kSelectMenuArg);
@@ -257,16 +255,13 @@ int AreaBossSystem::OnAreaBossCreatorSelect(IKernel* kernel, const ObjectId& cre
 
     std::vector<SpawnEntry> list;
     const int fixed = AppendFixedEntries(kernel, creator, modelIndex, list);
-    // 64-bit so that no script answer, however absurd, overflows the count.
-    const int64_t total = GetNpcCount(kernel, creator, player);
-    int64_t wanted = std::max<int64_t>(total - fixed, 0);
-    if (wanted > 0) {
-        DrawEntries(kernel, creator, modelIndex, int(std::min<int64_t>(wanted, INT32_MAX)), list);
-        wanted = std::min<int64_t>(wanted, kMaxEncounterDraws);
-    }
+    // Shared with the creator system: never negative, capped for absurd
+    // script answers, so the size field below cannot overflow.
+    const int wanted = WantedDraws(kernel, GetNpcCount(kernel, creator, player), fixed);
+    DrawEntries(kernel, creator, modelIndex, wanted, list);
     if (list.empty()) return 1;
 
-    SendEncounter(kernel, creator, player, int(wanted + fixed), list);
+    SendEncounter(kernel, creator, player, fixed + wanted, list);
     return 1;
 }
 
