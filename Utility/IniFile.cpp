@@ -1,10 +1,16 @@
 #include "IniFile.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "Utility.h"
 
@@ -14,7 +20,7 @@ inline unsigned char Fold(unsigned char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
 }
 
-uint32_t HashBytes(const char* s, size_t n) {
+inline uint32_t HashBytes(const char* s, size_t n) {
     uint32_t h = 0;
     for (size_t i = 0; i < n; ++i) h = h * 5u + Fold(static_cast<unsigned char>(s[i]));
     return h;
@@ -32,9 +38,46 @@ bool SameName(const std::string& a, const char* b, size_t n) {
 
 inline bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
+// Slot of a hash in the load-time section table (the name hash itself is
+// weak in its low bits).
+inline size_t Spread(uint32_t hash) { return size_t((hash * 0x9E3779B1u) >> 7); }
+
 // Largest file the reader accepts: the byte count must fit a signed 32-bit
 // integer, as the resource format has always promised.
 constexpr long long kMaxFileSize = 0x7fffffffLL;
+
+// First CR, LF or NUL in [p, end), or end.
+inline const char* FindBreakOrNul(const char* p, const char* end) {
+#if defined(__SSE2__)
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i nul = _mm_setzero_si128();
+    while (end - p >= 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)),
+                                         _mm_cmpeq_epi8(v, nul));
+        const int mask = _mm_movemask_epi8(hit);
+        if (mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask));
+        p += 16;
+    }
+#endif
+    while (p < end && *p != '\r' && *p != '\n' && *p != '\0') ++p;
+    return p;
+}
+
+// First CR or LF in [p, end), or end.
+inline const char* FindBreak(const char* p, const char* end) {
+    while (p < end && *p != '\r' && *p != '\n') ++p;
+    return p;
+}
+
+// Closes the descriptor on every way out.
+struct FileHandle {
+    int fd;
+    ~FileHandle() {
+        if (fd >= 0) ::close(fd);
+    }
+};
 
 }  // namespace
 
@@ -51,40 +94,49 @@ void CIniFile::Clear() {
     m_sections.clear();
     m_sectionLines.clear();
     m_itemLines.clear();
-    m_slots.clear();
+    m_itemLineStart.clear();
     m_loaded = false;
 }
+
+// ---- loading -----------------------------------------------------------------
 
 bool CIniFile::LoadFromFile() {
     Clear();
 
     // Resource names are written with backslashes; the file system wants '/'.
-    std::string path = m_fileName;
-    for (char& c : path)
-        if (c == '\\') c = '/';
-
-    std::FILE* fp = std::fopen(path.c_str(), "rb");
-    if (fp == nullptr) return false;
-
-    // A size that does not fit the 32-bit count (or cannot be learned, as for
-    // a directory) is refused outright rather than truncated into a small or
-    // negative allocation that would parse a fragment of the file.
-    long long size = -1;
-    if (std::fseek(fp, 0, SEEK_END) == 0) size = static_cast<long long>(ftello(fp));
-    if (size < 0 || size > kMaxFileSize || std::fseek(fp, 0, SEEK_SET) != 0) {
-        std::fclose(fp);
-        return false;
+    std::string mapped;
+    const char* path = m_fileName.c_str();
+    if (m_fileName.find('\\') != std::string::npos) {
+        mapped = m_fileName;
+        for (char& c : mapped)
+            if (c == '\\') c = '/';
+        path = mapped.c_str();
     }
+
+    FileHandle file{::open(path, O_RDONLY | O_CLOEXEC)};
+    if (file.fd < 0) return false;
+
+    // A size that does not fit the 32-bit count (or cannot be learned) is
+    // refused outright rather than truncated into a small or negative
+    // allocation that would parse a fragment of the file.
+    const off_t size = ::lseek(file.fd, 0, SEEK_END);
+    if (size < 0 || static_cast<long long>(size) > kMaxFileSize) return false;
 
     const size_t n = static_cast<size_t>(size);
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[n + 2]);
-    if (!buffer) {
-        std::fclose(fp);
-        return false;
+    if (!buffer) return false;
+    // The whole file in one read (looping only where the system hands it over
+    // in parts); fewer bytes than the size means the file could not be read.
+    size_t got = 0;
+    while (got < n) {
+        const ssize_t r = ::pread(file.fd, buffer.get() + got, n - got, off_t(got));
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return false;
+        got += size_t(r);
     }
-    const size_t got = n == 0 ? 0 : std::fread(buffer.get(), 1, n, fp);
-    std::fclose(fp);
-    if (got != n) return false;
+    // Something that is not a plain file (a directory) may report size 0;
+    // it cannot be read at all.
+    if (n == 0 && ::pread(file.fd, buffer.get(), 1, 0) < 0) return false;
     // The last line is always terminated, whether or not the file ends in one.
     buffer[n] = '\r';
     buffer[n + 1] = '\n';
@@ -104,14 +156,79 @@ bool CIniFile::LoadFromMemory(const char* data, size_t size) {
 
 // ---- parsing -----------------------------------------------------------------
 
-int CIniFile::FindOrAddSection(const char* name, size_t n, size_t line) {
+void CIniFile::Parse(const char* data, size_t size) {
+    m_current = kNoSection;
+    m_runHint = 0;
+    m_runStart = 0;
+    m_reentered = false;
+    // Room for a small file's sections and entries without regrowth.
+    m_sections.reserve(16);
+    m_sectionLines.reserve(16);
+    m_itemLines.reserve(64);
+
+    size_t line = 1;  // as an editor counts: CR LF, LF and a lone CR each end one
+    const char* p = data;
+    const char* const end = data + size;
+    while (p < end) {
+        // A line runs to the next CR or LF; a NUL byte cuts its text short.
+        const char* start = p;
+        p = FindBreakOrNul(p, end);
+        const char* textEnd = p;
+        if (p < end && *p == '\0') p = FindBreak(p, end);
+        if (textEnd != start) ParseLine(start, textEnd, line);
+        if (p < end) {
+            if (*p == '\r' && p + 1 < end && p[1] == '\n') ++p;
+            ++p;
+            ++line;
+        }
+    }
+    FinishLines();
+    std::vector<uint32_t>().swap(m_slots);
+    std::vector<uint32_t>().swap(m_entrySection);
+}
+
+void CIniFile::ParseLine(const char* begin, const char* end, size_t line) {
+    // Spaces and tabs only; other control bytes belong to the line.
+    while (begin < end && IsBlank(*begin)) ++begin;
+    while (end > begin && IsBlank(end[-1])) --end;
+    const size_t len = static_cast<size_t>(end - begin);
+    if (len < 2) return;
+
+    if (len >= 3 && begin[0] == '[' && end[-1] == ']') {
+        bool created = false;
+        const size_t sect = FindOrAddSection(begin + 1, len - 2, line, created);
+        if (sect != m_current) EnterSection(sect, created);
+        return;
+    }
+    if ((begin[0] == '/' && begin[1] == '/') || begin[0] == ';') return;
+    if (m_current == kNoSection) return;
+
+    const char* eq = static_cast<const char*>(std::memchr(begin, '=', len));
+    if (eq == nullptr || eq == begin) return;
+    // Nothing after the '=': a key without a value is not stored.
+    if (eq + 1 == end) return;
+
+    const char* keyEnd = eq;
+    while (keyEnd > begin && IsBlank(keyEnd[-1])) --keyEnd;
+    const char* value = eq + 1;
+    while (value < end && IsBlank(*value)) ++value;
+
+    const size_t keyLen = size_t(keyEnd - begin);
+    m_sections[m_current].items.push_back(IniItem{std::string(begin, keyLen),
+                                                  HashBytes(begin, keyLen),
+                                                  std::string(value, size_t(end - value))});
+    m_itemLines.push_back(uint32_t(line));
+    if (m_reentered) m_entrySection.push_back(uint32_t(m_current));
+}
+
+size_t CIniFile::FindOrAddSection(const char* name, size_t n, size_t line, bool& created) {
     const uint32_t hash = HashBytes(name, n);
     // Open addressing over section indices (+1, 0 = empty), used only while
     // loading so that thousands of headers do not each scan every section.
     // It finds exactly the section FindSection would: names are unique once
     // headers that differ only in letter case are merged.
     if ((m_sections.size() + 1) * 2 > m_slots.size()) {
-        const size_t grown = m_slots.empty() ? 64 : m_slots.size() * 2;
+        const size_t grown = m_slots.empty() ? 32 : m_slots.size() * 2;
         m_slots.assign(grown, 0);
         const size_t mask = grown - 1;
         for (size_t i = 0; i < m_sections.size(); ++i) {
@@ -124,7 +241,10 @@ int CIniFile::FindOrAddSection(const char* name, size_t n, size_t line) {
     size_t slot = Spread(hash) & mask;
     while (m_slots[slot] != 0) {
         const IniSection& s = m_sections[m_slots[slot] - 1];
-        if (s.nameHash == hash && SameName(s.name, name, n)) return int(m_slots[slot] - 1);
+        if (s.nameHash == hash && SameName(s.name, name, n)) {
+            created = false;
+            return m_slots[slot] - 1;
+        }
         slot = (slot + 1) & mask;
     }
     m_slots[slot] = static_cast<uint32_t>(m_sections.size() + 1);
@@ -133,72 +253,43 @@ int CIniFile::FindOrAddSection(const char* name, size_t n, size_t line) {
     s.name.assign(name, n);
     s.nameHash = hash;
     m_sectionLines.push_back(line);
-    m_itemLines.emplace_back();
-    return int(m_sections.size() - 1);
+    created = true;
+    return m_sections.size() - 1;
 }
 
-void CIniFile::ParseLine(const char* begin, const char* end, size_t line, int& current) {
-    // Spaces and tabs only; other control bytes belong to the line.
-    while (begin < end && IsBlank(*begin)) ++begin;
-    while (end > begin && IsBlank(end[-1])) --end;
-    const size_t len = static_cast<size_t>(end - begin);
-    if (len < 2) return;
-
-    if (len >= 3 && begin[0] == '[' && end[-1] == ']') {
-        current = FindOrAddSection(begin + 1, len - 2, line);
-        return;
+void CIniFile::EnterSection(size_t sect, bool created) {
+    if (m_current != kNoSection) m_runHint = m_sections[m_current].items.size() - m_runStart;
+    if (!created && !m_reentered) {
+        // Until a section is re-entered, entries arrive grouped by section in
+        // section order; from here on each entry's section is noted so the
+        // line numbers can be regrouped at the end.
+        m_reentered = true;
+        m_entrySection.reserve(m_itemLines.capacity());
+        for (size_t s = 0; s < m_sections.size(); ++s)
+            m_entrySection.insert(m_entrySection.end(), m_sections[s].items.size(), uint32_t(s));
     }
-    if ((begin[0] == '/' && begin[1] == '/') || begin[0] == ';') return;
-    if (current < 0) return;
-
-    const char* eq = static_cast<const char*>(std::memchr(begin, '=', len));
-    if (eq == nullptr || eq == begin) return;
-    // Nothing after the '=': a key without a value is not stored.
-    if (eq + 1 == end) return;
-
-    const char* keyEnd = eq;
-    while (keyEnd > begin && IsBlank(keyEnd[-1])) --keyEnd;
-    const char* value = eq + 1;
-    while (value < end && IsBlank(*value)) ++value;
-
-    IniSection& s = m_sections[size_t(current)];
-    s.items.emplace_back();
-    IniItem& item = s.items.back();
-    item.key.assign(begin, size_t(keyEnd - begin));
-    item.keyHash = HashBytes(begin, size_t(keyEnd - begin));
-    item.value.assign(value, size_t(end - value));
-    m_itemLines[size_t(current)].push_back(line);
+    m_current = sect;
+    IniSection& s = m_sections[sect];
+    m_runStart = s.items.size();
+    // Sections of one file tend to be alike: size a new section like the run
+    // of entries just read, so it is allocated once instead of growing.
+    if (created && m_runHint != 0) s.items.reserve(m_runHint);
 }
 
-void CIniFile::Parse(const char* data, size_t size) {
-    int current = -1;
-    size_t line = 1;  // as an editor counts: CR LF, LF and a lone CR each end one
-    const char* p = data;
-    const char* const end = data + size;
-    while (p < end) {
-        // A line runs to the next CR or LF; a NUL byte cuts its text short.
-        const char* start = p;
-        const char* textEnd = nullptr;
-        while (p < end) {
-            const unsigned char c = static_cast<unsigned char>(*p);
-            if (c <= '\r') {
-                if (c == '\r' || c == '\n') break;
-                if (c == 0 && textEnd == nullptr) textEnd = p;
-            }
-            ++p;
-        }
-        if (textEnd == nullptr) textEnd = p;
-        if (textEnd != start) ParseLine(start, textEnd, line, current);
-        if (p < end) {
-            if (*p == '\r' && p + 1 < end && p[1] == '\n') ++p;
-            ++p;
-            ++line;
-        }
+void CIniFile::FinishLines() {
+    m_itemLineStart.resize(m_sections.size());
+    uint32_t start = 0;
+    for (size_t s = 0; s < m_sections.size(); ++s) {
+        m_itemLineStart[s] = start;
+        start += uint32_t(m_sections[s].items.size());
     }
-    std::vector<uint32_t>().swap(m_slots);
+    if (!m_reentered) return;
+    // Stable regrouping by section: entries keep their file order inside it.
+    std::vector<uint32_t> next(m_itemLineStart);
+    std::vector<uint32_t> grouped(m_itemLines.size());
+    for (size_t i = 0; i < m_itemLines.size(); ++i) grouped[next[m_entrySection[i]]++] = m_itemLines[i];
+    m_itemLines.swap(grouped);
 }
-
-size_t CIniFile::Spread(uint32_t hash) { return size_t((hash * 0x9E3779B1u) >> 7); }
 
 // ---- reading -----------------------------------------------------------------
 
@@ -227,8 +318,8 @@ size_t CIniFile::GetSectionLine(size_t sect) const {
 }
 
 size_t CIniFile::GetItemLine(size_t sect, size_t item) const {
-    if (sect >= m_itemLines.size() || item >= m_itemLines[sect].size()) return 0;
-    return m_itemLines[sect][item];
+    if (sect >= m_itemLineStart.size() || item >= m_sections[sect].items.size()) return 0;
+    return m_itemLines[m_itemLineStart[sect] + item];
 }
 
 const IniSection* CIniFile::FindSection(const char* name) const {

@@ -54,14 +54,26 @@ public:
 private:
     void Clear();
     void Parse(const char* data, size_t size);
-    void ParseLine(const char* begin, const char* end, size_t line, int& current);
-    int FindOrAddSection(const char* name, size_t n, size_t line);
-    static size_t Spread(uint32_t hash);
+    void ParseLine(const char* begin, const char* end, size_t line);
+    size_t FindOrAddSection(const char* name, size_t n, size_t line, bool& created);
+    void EnterSection(size_t sect, bool created);
+    void FinishLines();
 
     std::vector<IniSection> m_sections;
     std::string m_fileName;
     bool m_loaded = false;
     std::vector<size_t> m_sectionLines;
-    std::vector<std::vector<size_t>> m_itemLines;
-    std::vector<uint32_t> m_slots;  // section lookup while loading
+    // Item line numbers grouped by section: items of section s start at
+    // m_itemLineStart[s]. One array for all items rather than one per section.
+    std::vector<uint32_t> m_itemLines;
+    std::vector<uint32_t> m_itemLineStart;
+
+    // Load-time scratch.
+    std::vector<uint32_t> m_slots;         // open-addressing section lookup
+    std::vector<uint32_t> m_entrySection;  // section of each entry, once a section is re-entered
+    bool m_reentered = false;
+    static constexpr size_t kNoSection = size_t(-1);
+    size_t m_current = kNoSection;  // section that entry lines go to
+    size_t m_runHint = 0;           // entries in the previous run of one section
+    size_t m_runStart = 0;          // first entry of the current run
 };

@@ -276,6 +276,39 @@ TEST_P(IniParse, LineNumbersCountEveryPhysicalLine) {
     EXPECT_EQ(ini.GetItemLine(1, 1), 9u);
 }
 
+TEST_P(IniParse, LineNumbersFollowEntriesIntoRevisitedSections) {
+    // 1 [A]  2 a1  3 [B]  4 b1  5 b2  6 [a]  7 a2  8 [C]  9 c1  10 [b]  11 b3  12 [A]  13 a3
+    Load("[A]\na1=1\n[B]\nb1=1\nb2=2\n[a]\na2=2\n[C]\nc1=1\n[b]\nb3=3\n[A]\na3=3\n");
+    ASSERT_THAT(SectionNames(ini), ElementsAre("A", "B", "C"));
+    auto lines = [&](size_t s) {
+        std::vector<size_t> out;
+        for (size_t i = 0; i < ini.GetItemCount(s); ++i) out.push_back(ini.GetItemLine(s, i));
+        return out;
+    };
+    EXPECT_THAT(lines(0), ElementsAre(2u, 7u, 13u));
+    EXPECT_THAT(lines(1), ElementsAre(4u, 5u, 11u));
+    EXPECT_THAT(lines(2), ElementsAre(9u));
+    EXPECT_THAT(ItemsOf(ini, 0), ElementsAre(Pair("a1", "1"), Pair("a2", "2"), Pair("a3", "3")));
+    EXPECT_EQ(ini.GetSectionLine(0), 1u);
+    EXPECT_EQ(ini.GetSectionLine(2), 8u);
+}
+
+TEST_P(IniParse, UnevenSectionSizesKeepEveryEntry) {
+    // A big section followed by small and empty ones, then a big one again.
+    std::string text = "[Big]\n";
+    for (int i = 0; i < 40; ++i) text += "k" + std::to_string(i) + "=" + std::to_string(i) + "\n";
+    text += "[Small]\nk=1\n[Empty]\n[Big2]\n";
+    for (int i = 0; i < 50; ++i) text += "k" + std::to_string(i) + "=v\n";
+    Load(text);
+    ASSERT_EQ(ini.GetSectionCount(), 4u);
+    EXPECT_EQ(ini.GetItemCount(0), 40u);
+    EXPECT_EQ(ini.GetItemCount(1), 1u);
+    EXPECT_EQ(ini.GetItemCount(2), 0u);
+    EXPECT_EQ(ini.GetItemCount(3), 50u);
+    EXPECT_EQ(ini.ReadInteger("Big", "k39", -1), 39);
+    EXPECT_EQ(ini.GetItemLine(3, 49), 95u);  // 1 + 40 + 4 + 50
+}
+
 TEST_P(IniParse, ReadIntegerConvertsLikeStrtol) {
     Load("[S]\nplain=42\nneg=-17\nplus=+8\ntrail=12abc\nwords=abc\nspace=  9\n"
          "big=99999999999\nsmall=-99999999999\nmax=2147483647\nhex=0x10\nfrac=3.9\n");
