@@ -104,8 +104,11 @@ private:
                 }
                 std::string what = fmt::format("{} -> {}  command {} {}", Label(e.sender),
                                                Label(e.target), id, List(e.args, 1));
-                if (id == 976) what += e.result ? "  (select allowed)" : "  (select refused)";
-                if (id == 995) what += e.result ? "  (model re-draws on)" : "  (model re-draws off)";
+                // The answer is not known yet when the command is logged.
+                if (id == 976) what += "  (may the player select?)";
+                if (id == 995) what += "  (may the model be re-drawn?)";
+                if (id == 997) what += "  (encounter chosen)";
+                if (id == 432) what += "  (creator menu)";
                 if (id == 1018) what += "  (fight won)";
                 if (id == 1019) what += "  (fight returned)";
                 return what;
@@ -136,10 +139,10 @@ private:
                 return what;
             }
             case EventKind::HeartbeatAdd:
-                return fmt::format("{} heartbeat {} every {} s", Label(e.target), e.name,
-                                   FloatText(float(e.id) / 1000.0f));
+                return fmt::format("{} heartbeat {} every {}", Label(e.sender), e.name,
+                                   Seconds(e.id));
             case EventKind::HeartbeatRemove:
-                return fmt::format("{} heartbeat {} removed", Label(e.target), e.name);
+                return fmt::format("{} heartbeat {} removed", Label(e.sender), e.name);
             case EventKind::ClassEvent:
                 if (!m_verbose && e.name != "OnSelect") return "";
                 return fmt::format("{} {} from {} {}", Label(e.target), e.name, Label(e.sender),
@@ -150,11 +153,29 @@ private:
                 return "console: " + ToUtf8(e.text);
             case EventKind::Host:
                 return ToUtf8(e.text);
-            case EventKind::Note:
-                if (!m_verbose && e.name == "encounter_chosen") return "";
-                return fmt::format("{}: {}", e.name, ToUtf8(e.text));
+            case EventKind::Note: {
+                static const std::set<std::string> quiet = {"encounter_chosen", "destroy",
+                                                            "fight_ended", "select_function_0"};
+                if (!m_verbose && quiet.count(e.name) != 0) return "";
+                if (e.name == "fight_started") {
+                    const int members = e.args.IntVal(1);
+                    return fmt::format("fight started against {} ({} {} on the left side)",
+                                       Label(e.args.ObjectVal(0)), members,
+                                       members == 1 ? "player" : "players");
+                }
+                std::string what = e.name;
+                std::replace(what.begin(), what.end(), '_', ' ');
+                if (!e.sender.IsNull()) what += " (" + Label(e.sender) + ")";
+                if (!e.text.empty()) what += ": " + ToUtf8(e.text);
+                return what;
+            }
         }
         return "";
+    }
+
+    static std::string Seconds(int ms) {
+        if (ms % 1000 == 0) return fmt::format("{} s", ms / 1000);
+        return fmt::format("{} ms", ms);
     }
 
     std::FILE* m_out;
@@ -180,7 +201,7 @@ bool PickCreators(const DemoOptions& o, std::vector<int>& creators, int& boss, i
     farm = o.farm != 0 ? o.farm : numbers.back();
     boss = o.boss != 0 ? o.boss : numbers[numbers.size() >= 2 ? numbers.size() - 2 : 0];
     creators = o.creators;
-    for (size_t i = 0; creators.empty() && i < numbers.size() && i < 3; ++i) {
+    for (size_t i = 0; o.creators.empty() && i < numbers.size() && creators.size() < 3; ++i) {
         if (numbers[i] != boss && numbers[i] != farm) creators.push_back(numbers[i]);
     }
     if (creators.empty()) creators.push_back(numbers.front());
@@ -372,6 +393,11 @@ bool RunDemo(const DemoOptions& o, std::FILE* out, DemoSummary& sum, std::string
         const char* const team[] = {"林月", "王刚", "赵敏", "陈晨", "周雪"};
         int64_t t = k.Now();
         for (const char* name : team) {
+            if (name == team[4]) {
+                tl.Say(k.Now(), "the fifth sign-up fills the team: at the next beat every "
+                                "member's waiting heartbeat starts the farm's encounter for the "
+                                "leader");
+            }
             host::HostVarList request;
             request.AddInt(150493);
             request.AddObject(farm);

@@ -26,7 +26,11 @@ std::string WeightText(float v) {
 
 std::string Rate(const SimulationResult& r) {
     if (r.seconds <= 0.0) return "";
-    return fmt::format("{:.0f} selects/s", double(r.options.selects) / r.seconds);
+    std::string s = fmt::format("{:.0f} selects/s", double(r.options.selects) / r.seconds);
+    if (r.cpuSeconds > 0.0) {
+        s += fmt::format(", {:.0f} per CPU second", double(r.options.selects) / r.cpuSeconds);
+    }
+    return s;
 }
 
 std::string ModelLabel(const ModelStat& m) {
@@ -130,6 +134,8 @@ std::string SimulationJson(const SimulationResult& r) {
     j["resources"] = r.options.resourceDir;
     j["seconds"] = r.seconds;
     j["selectsPerSecond"] = r.seconds > 0.0 ? double(n) / r.seconds : 0.0;
+    j["cpuSeconds"] = r.cpuSeconds;
+    j["selectsPerCpuSecond"] = r.cpuSeconds > 0.0 ? double(n) / r.cpuSeconds : 0.0;
     j["modelMissChance"] = r.modelMissChance;
     j["models"] = json::array();
     for (const auto& m : r.models) {
@@ -244,7 +250,7 @@ std::string SlotGrid(const SimulationResult& r) {
         "role=\"img\" aria-label=\"formation slots\">\n"
         "<text x=\"0\" y=\"16\" class=\"title\">Formation slots taken (share of encounters "
         "sent)</text>\n",
-        cell * 3 + 20, cell * 3 + 40);
+        std::max(cell * 3 + 20, 480), cell * 3 + 40);
     for (int slot = 0; slot < 9; ++slot) {
         const double share = Share(r.slotEncounters[size_t(slot)], r.encountersSent);
         const int x = (slot % 3) * cell;

@@ -50,7 +50,8 @@ struct SimulationResult {
     bool ok = false;
     std::string error;  // when !ok
     SimulateOptions options;
-    double seconds = 0.0;
+    double seconds = 0.0;     // wall-clock time of the selects
+    double cpuSeconds = 0.0;  // CPU time the world thread spent on them
 
     std::vector<ModelStat> models;  // in table order
     double modelMissChance = 0.0;   // chance that a model draw takes no row

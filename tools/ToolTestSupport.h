@@ -1,6 +1,9 @@
-// Runs a program and collects its exit code and output: what the tools'
-// tests use to drive rulehost and the headless browser like a user would.
+// What the tools' tests share: running a program and collecting its exit
+// code and output (they drive rulehost and the headless browser the way a
+// user would), and scratch copies of a resource directory.
 #pragma once
+
+#include <stdlib.h>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -9,6 +12,9 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -100,5 +106,47 @@ inline bool ProgramOnPath(const std::string& name) {
     }
     return false;
 }
+
+inline std::string ReadWholeFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+inline void WriteWholeFile(const std::filesystem::path& path, const std::string& text) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+// A fresh directory under the system's temporary directory, removed with
+// everything in it when the object goes; optionally a copy of a resource
+// directory to change file by file.
+class ScratchDir {
+public:
+    explicit ScratchDir(const std::string& copyOf = "") {
+        std::string tmpl = (std::filesystem::temp_directory_path() / "tools_test_XXXXXX").string();
+        if (mkdtemp(tmpl.data()) != nullptr) m_dir = tmpl;
+        if (!copyOf.empty() && !m_dir.empty()) {
+            std::filesystem::copy(copyOf, m_dir, std::filesystem::copy_options::recursive);
+        }
+    }
+    ~ScratchDir() {
+        std::error_code ec;
+        if (!m_dir.empty()) std::filesystem::remove_all(m_dir, ec);
+    }
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+
+    const std::filesystem::path& path() const { return m_dir; }
+    std::string str() const { return m_dir.string(); }
+    void Write(const std::string& relative, const std::string& text) const {
+        WriteWholeFile(m_dir / relative, text);
+    }
+
+private:
+    std::filesystem::path m_dir;
+};
 
 }  // namespace tools
