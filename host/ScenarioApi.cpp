@@ -847,6 +847,8 @@ struct Expectation {
     EventFilter filter;
     bool hasTargetName = false;
     std::string targetName;  // UTF-8
+    bool hasText = false;
+    std::string text;  // exact line text (raw bytes)
     bool hasArgs = false;
     std::vector<LuaVal> args;
     bool prefix = false;
@@ -868,8 +870,8 @@ Expectation ReadExpectation(lua_State* L, int index, const char* what, const cha
         return x;
     }
     Fields f(L, index, what,
-             {"kind", "id", "from", "to", "name", "contains", "since", "target_name", "args",
-              "prefix", "count", "last"});
+             {"kind", "id", "from", "to", "name", "text", "contains", "since", "target_name",
+              "args", "prefix", "count", "last"});
     std::string kind = fixedKind != nullptr ? fixedKind : f.Str("kind", "");
     if (fixedKind != nullptr && f.Has("kind")) {
         throw ApiError(std::string(what) + ": kind is fixed to " + fixedKind);
@@ -901,6 +903,11 @@ Expectation ReadExpectation(lua_State* L, int index, const char* what, const cha
     }
     x.filter.name = f.Str("name", "");
     if (!x.filter.name.empty()) x.description += " name \"" + x.filter.name + "\"";
+    if (f.Has("text")) {
+        x.hasText = true;
+        x.text = f.Str("text", "");
+        x.description += " text \"" + x.text + "\"";
+    }
     x.filter.contains = f.Str("contains", "");
     if (!x.filter.contains.empty()) x.description += " containing \"" + x.filter.contains + "\"";
     if (f.Has("since")) {
@@ -954,6 +961,7 @@ Expectation ReadExpectation(lua_State* L, int index, const char* what, const cha
 
 bool ArgsMatch(const Expectation& x, const Event& e) {
     if (x.hasTargetName && Utf16ToUtf8(e.targetName) != x.targetName) return false;
+    if (x.hasText && e.text != x.text) return false;
     if (!x.hasArgs) return true;
     std::vector<Value> payload = EventPayload(e);
     if (x.prefix ? payload.size() < x.args.size() : payload.size() != x.args.size()) {
