@@ -14,6 +14,7 @@
 
 #include "KernelWrapper.h"
 #include "RecordingKernel.h"
+#include "World.h"
 
 using ::testing::ElementsAre;
 using ::testing::EndsWith;
@@ -347,6 +348,78 @@ TEST_F(ClassXml, NullArgumentsAreRefused) {
     EXPECT_FALSE(OnCreateClassFromXml(nullptr, 1, "c.xml"));
     EXPECT_FALSE(OnCreateClassFromXml(&kernel, 1, nullptr));
     EXPECT_THAT(kernel.Calls(), IsEmpty());
+}
+
+// ---- end to end -------------------------------------------------------------------
+
+// The real plug-in in the reference host, with the shipped class file: the
+// host holds NpcCreator's layout as the file declares it.
+TEST(ClassXmlEndToEnd, HostHoldsNpcCreatorAsTheClassFileDeclares) {
+    host::WorldOptions options;
+    options.pluginPath = TEST_PLUGIN_PATH;
+    options.resourceDir = TEST_RESOURCES_DIR;
+    options.quiet = true;
+    host::World world(options);
+    ASSERT_TRUE(world.Start()) << world.error();
+
+    world.Run([](host::Kernel& k) {
+        const host::ClassInfo* cls = k.GetClassInfo("NpcCreator");
+        ASSERT_NE(cls, nullptr);
+        ASSERT_TRUE(cls->created);
+
+        std::vector<std::string> names;
+        for (const host::PropertyDecl& p : cls->properties) names.push_back(p.name);
+        EXPECT_THAT(names, ElementsAre("CreatorType", "SelectCount", "MaxSelectCount", "Invisible",
+                                       "CantVisible", "RefreshTime", "RefreshModelTime", "Model",
+                                       "ModelEx", "Index", "NpcConfig", "NPCDes",
+                                       "NoticeByWorldRefresh", "NoticeByWorldBeKilled",
+                                       "CurNPCCount", "IsFighting", "FRTime"));
+
+        const host::PropertyDecl* plain = k.FindPropertyDecl(cls->index, "CreatorType");
+        ASSERT_NE(plain, nullptr);
+        EXPECT_EQ(plain->type, 2);
+        EXPECT_TRUE(plain->save);
+        EXPECT_FALSE(plain->visible);
+
+        const host::PropertyDecl* columns = k.FindPropertyDecl(cls->index, "SelectCount");
+        ASSERT_NE(columns, nullptr);
+        EXPECT_EQ(columns->saveMode, 2);
+        EXPECT_TRUE(columns->visible);
+        EXPECT_TRUE(columns->isPublic);
+        EXPECT_FALSE(columns->isPrivate);
+
+        const host::PropertyDecl* xml = k.FindPropertyDecl(cls->index, "FRTime");
+        ASSERT_NE(xml, nullptr);
+        EXPECT_EQ(xml->type, 4);
+        EXPECT_EQ(xml->saveMode, 3);
+        EXPECT_FALSE(xml->visible);
+
+        const host::PropertyDecl* both = k.FindPropertyDecl(cls->index, "IsFighting");
+        ASSERT_NE(both, nullptr);
+        EXPECT_TRUE(both->isPublic);
+        EXPECT_TRUE(both->isPrivate);
+        EXPECT_FALSE(both->save);
+        EXPECT_EQ(both->description, "1 while the last boss fight of the period is taken");
+
+        std::vector<std::string> records;
+        for (const host::RecordDecl& r : cls->records) records.push_back(r.name);
+        EXPECT_THAT(records, ElementsAre("ModelInfoRec", "NPCInfoRec", "AutoTeamRec"));
+
+        const host::RecordDecl* model = k.FindRecordDecl(cls->index, "ModelInfoRec");
+        ASSERT_NE(model, nullptr);
+        EXPECT_EQ(model->cols, 4);
+        EXPECT_EQ(model->maxRows, 64);
+        EXPECT_THAT(model->colTypes, ElementsAre(2, 3, 4, 2));
+        EXPECT_FALSE(model->save);
+        EXPECT_FALSE(model->visible);
+
+        const host::RecordDecl* team = k.FindRecordDecl(cls->index, "AutoTeamRec");
+        ASSERT_NE(team, nullptr);
+        EXPECT_THAT(team->colTypes, ElementsAre(5, 2));
+        EXPECT_TRUE(team->visible);
+        EXPECT_EQ(team->visibleName, "AutoTeamRec");
+    });
+    world.Stop();
 }
 
 }  // namespace
