@@ -6,100 +6,58 @@
 
 namespace host {
 
-HeartbeatWheel::HeartbeatWheel() {
-    for (auto& level : m_heads)
-        for (uint32_t& h : level) h = kNil;
-    std::memset(m_bits, 0, sizeof m_bits);
-}
+HeartbeatWheel::HeartbeatWheel() { std::memset(m_bits, 0, sizeof m_bits); }
 
-uint32_t HeartbeatWheel::Alloc() {
-    if (m_freeHead != kNil) {
-        uint32_t n = m_freeHead;
-        m_freeHead = m_nodes[n].next;
-        return n;
-    }
-    Node node{};
-    node.gen = 1;
-    node.level = -2;
-    m_nodes.push_back(node);
-    return static_cast<uint32_t>(m_nodes.size() - 1);
-}
-
-void HeartbeatWheel::Free(uint32_t n) {
-    Node& node = m_nodes[n];
-    node.level = -2;
-    ++node.gen;  // outstanding handles stop matching
-    node.next = m_freeHead;
-    m_freeHead = n;
-}
-
-void HeartbeatWheel::Place(uint32_t n) {
-    Node& node = m_nodes[n];
-    const uint64_t delta = static_cast<uint64_t>(node.due - m_base);
-    uint32_t* head;
+void HeartbeatWheel::Place(const Entry& e) {
+    const uint64_t delta = static_cast<uint64_t>(e.due - m_base);
     if (delta >> (kLevels * kBits) != 0) {
-        node.level = -1;
-        node.slot = 0;
-        head = &m_overflow;
-    } else {
-        int level = 0;
-        while (level < kLevels - 1 && (delta >> ((level + 1) * kBits)) != 0) ++level;
-        const uint32_t slot = static_cast<uint32_t>(node.due >> (level * kBits)) & (kSlots - 1);
-        node.level = static_cast<int16_t>(level);
-        node.slot = static_cast<uint16_t>(slot);
-        head = &m_heads[level][slot];
-        m_bits[level][slot / 64] |= uint64_t{1} << (slot % 64);
+        m_overflow.push_back(e);
+        return;
     }
-    node.prev = kNil;
-    node.next = *head;
-    if (*head != kNil) m_nodes[*head].prev = n;
-    *head = n;
+    int level = 0;
+    while (level < kLevels - 1 && (delta >> ((level + 1) * kBits)) != 0) ++level;
+    const uint32_t slot = static_cast<uint32_t>(e.due >> (level * kBits)) & (kSlots - 1);
+    m_slots[level][slot].push_back(e);
+    m_bits[level][slot / 64] |= uint64_t{1} << (slot % 64);
 }
 
-void HeartbeatWheel::Unlink(uint32_t n) {
-    Node& node = m_nodes[n];
-    uint32_t* head = node.level < 0 ? &m_overflow : &m_heads[node.level][node.slot];
-    if (node.prev != kNil)
-        m_nodes[node.prev].next = node.next;
-    else
-        *head = node.next;
-    if (node.next != kNil) m_nodes[node.next].prev = node.prev;
-    if (node.level >= 0 && *head == kNil)
-        m_bits[node.level][node.slot / 64] &= ~(uint64_t{1} << (node.slot % 64));
-}
-
-uint64_t HeartbeatWheel::Schedule(int64_t due, uint64_t seq, uint64_t payload) {
-    const uint32_t n = Alloc();
-    Node& node = m_nodes[n];
-    node.due = due < m_base ? m_base : due;
-    node.seq = seq;
-    node.payload = payload;
-    Place(n);
+uint64_t HeartbeatWheel::Schedule(int64_t due, uint64_t seq, uint64_t payload, int64_t period) {
+    uint32_t id;
+    if (!m_freeIds.empty()) {
+        id = m_freeIds.back();
+        m_freeIds.pop_back();
+    } else {
+        id = static_cast<uint32_t>(m_gen.size());
+        m_gen.push_back(0);
+    }
+    const uint32_t gen = ++m_gen[id];  // odd: scheduled
+    Place(Entry{due < m_base ? m_base : due, period > 0 ? period : 0, seq, payload, id, gen});
     ++m_count;
-    return (uint64_t{m_nodes[n].gen} << 32) | n;
+    return (uint64_t{gen} << 32) | id;
+}
+
+void HeartbeatWheel::Retire(uint32_t id) {
+    ++m_gen[id];  // even: free; entries still carrying the old gen are dead
+    m_freeIds.push_back(id);
+    --m_count;
 }
 
 bool HeartbeatWheel::Cancel(uint64_t handle) {
-    const uint32_t n = static_cast<uint32_t>(handle);
+    const uint32_t id = static_cast<uint32_t>(handle);
     const uint32_t gen = static_cast<uint32_t>(handle >> 32);
-    if (n >= m_nodes.size()) return false;
-    Node& node = m_nodes[n];
-    if (node.gen != gen || node.level == -2) return false;
-    Unlink(n);
-    Free(n);
-    --m_count;
+    if (id >= m_gen.size() || m_gen[id] != gen || (gen & 1) == 0) return false;
+    Retire(id);
     return true;
 }
 
 void HeartbeatWheel::Cascade(int level, uint32_t slot) {
-    uint32_t n = m_heads[level][slot];
-    m_heads[level][slot] = kNil;
+    std::vector<Entry>& from = m_slots[level][slot];
+    if (from.empty()) return;
+    m_moving.swap(from);  // from keeps the old m_moving's capacity
     m_bits[level][slot / 64] &= ~(uint64_t{1} << (slot % 64));
-    while (n != kNil) {
-        const uint32_t next = m_nodes[n].next;
-        Place(n);  // relative to m_base: lands on a lower level (or the same slot a round later)
-        n = next;
-    }
+    for (const Entry& e : m_moving)
+        if (Live(e)) Place(e);  // lands lower (or in this slot, a whole round later)
+    m_moving.clear();
 }
 
 void HeartbeatWheel::CascadeAt(int64_t tick) {
@@ -112,13 +70,10 @@ void HeartbeatWheel::CascadeAt(int64_t tick) {
         if (idx != 0) return;
     }
     // The top level wrapped: overflow entries that now fit move in.
-    uint32_t n = m_overflow;
-    m_overflow = kNil;
-    while (n != kNil) {
-        const uint32_t next = m_nodes[n].next;
-        Place(n);
-        n = next;
-    }
+    std::vector<Entry> waiting;
+    waiting.swap(m_overflow);
+    for (const Entry& e : waiting)
+        if (Live(e)) Place(e);
 }
 
 int HeartbeatWheel::NextBit(int level, uint32_t from) const {
@@ -141,22 +96,31 @@ bool HeartbeatWheel::PopDue(int64_t limit, std::vector<Expired>& out, int64_t& w
     while (m_base <= limit) {
         if ((m_base & (kSlots - 1)) == 0 && m_cascaded != m_base) CascadeAt(m_base);
         const uint32_t slot = static_cast<uint32_t>(m_base) & (kSlots - 1);
-        uint32_t n = m_heads[0][slot];
-        if (n != kNil) {
-            // Every entry of this level-0 slot is due exactly now.
-            m_heads[0][slot] = kNil;
+        if (!m_slots[0][slot].empty()) {
+            // Every entry of this level-0 slot is due exactly now. Periodic
+            // ones are re-armed before the caller runs them (a period is at
+            // least 1 ms, so never into this slot), so a callback can still
+            // cancel them by their handle.
+            m_moving.swap(m_slots[0][slot]);
             m_bits[0][slot / 64] &= ~(uint64_t{1} << (slot % 64));
-            while (n != kNil) {
-                const uint32_t next = m_nodes[n].next;
-                out.push_back(Expired{m_nodes[n].seq, m_nodes[n].payload});
-                Free(n);
-                --m_count;
-                n = next;
+            const int64_t tick = m_base++;
+            for (Entry& e : m_moving) {
+                if (!Live(e)) continue;
+                out.push_back(Expired{e.seq, e.payload});
+                if (e.period > 0) {
+                    e.due += e.period;
+                    Place(e);
+                } else {
+                    Retire(e.id);
+                }
             }
-            std::sort(out.begin(), out.end(),
-                      [](const Expired& a, const Expired& b) { return a.seq < b.seq; });
-            when = m_base;
-            ++m_base;
+            m_moving.clear();
+            if (out.empty()) continue;  // only cancelled timers were here
+            // Entries arrive roughly in order; sort only when they are not.
+            auto bySeq = [](const Expired& a, const Expired& b) { return a.seq < b.seq; };
+            if (!std::is_sorted(out.begin(), out.end(), bySeq))
+                std::sort(out.begin(), out.end(), bySeq);
+            when = tick;
             return true;
         }
         // Nothing now: jump to the next tick that can have work (a level-0
@@ -171,7 +135,7 @@ bool HeartbeatWheel::PopDue(int64_t limit, std::vector<Expired>& out, int64_t& w
                 next = (m_base & ~roundMask) + (int64_t{j} << shift);
                 break;
             }
-            if (AnyBit(level) || (level == kLevels - 1 && m_overflow != kNil)) {
+            if (AnyBit(level) || (level == kLevels - 1 && !m_overflow.empty())) {
                 next = (m_base | roundMask) + 1;  // entries of the next round
                 break;
             }
@@ -187,8 +151,13 @@ bool HeartbeatWheel::PopDue(int64_t limit, std::vector<Expired>& out, int64_t& w
 
 int64_t HeartbeatWheel::NextDue() const {
     int64_t best = -1;
-    for (const Node& node : m_nodes)
-        if (node.level != -2 && (best < 0 || node.due < best)) best = node.due;
+    auto consider = [&](const std::vector<Entry>& v) {
+        for (const Entry& e : v)
+            if (Live(e) && (best < 0 || e.due < best)) best = e.due;
+    };
+    for (const auto& level : m_slots)
+        for (const auto& slot : level) consider(slot);
+    consider(m_overflow);
     return best;
 }
 

@@ -30,9 +30,12 @@ public:
     size_t size() const { return m_count; }
 
     // Schedules payload at due (a due before base() is treated as base()).
-    // Returns a handle for Cancel.
-    uint64_t Schedule(int64_t due, uint64_t seq, uint64_t payload);
-    // False when the handle is unknown, already handed out or cancelled.
+    // With a period > 0 the timer is periodic: each time it is handed out it
+    // is due again period ms later, under the same handle and seq, until
+    // cancelled. Returns a handle for Cancel.
+    uint64_t Schedule(int64_t due, uint64_t seq, uint64_t payload, int64_t period = 0);
+    // False when the handle is unknown, cancelled, or a one-shot timer
+    // already handed out.
     bool Cancel(uint64_t handle);
 
     // Finds the earliest due time d <= limit that has timers, moves base()
@@ -48,38 +51,38 @@ private:
     static constexpr int kLevels = 4;
     static constexpr int kBits = 8;
     static constexpr uint32_t kSlots = 1u << kBits;
-    static constexpr uint32_t kNil = 0xffffffffu;
 
-    struct Node {
+    // Slots hold the timers themselves, contiguously, so cascading and
+    // expiring walk arrays instead of chasing nodes scattered over memory.
+    // A cancelled timer stays in its slot and is dropped when met: its id's
+    // generation in m_gen no longer matches.
+    struct Entry {
         int64_t due;
+        int64_t period;  // 0: one-shot
         uint64_t seq;
         uint64_t payload;
-        uint32_t next;
-        uint32_t prev;
+        uint32_t id;
         uint32_t gen;
-        int16_t level;  // -1: overflow, -2: free / handed out
-        uint16_t slot;
     };
 
-    void Place(uint32_t n);
-    void Unlink(uint32_t n);
+    void Place(const Entry& e);
     void CascadeAt(int64_t tick);
     void Cascade(int level, uint32_t slot);
-    uint32_t Alloc();
-    void Free(uint32_t n);
+    bool Live(const Entry& e) const { return m_gen[e.id] == e.gen; }
+    void Retire(uint32_t id);
     // Index of the first set bit of level's bitmap in [from, kSlots), or -1.
     int NextBit(int level, uint32_t from) const;
     bool AnyBit(int level) const;
 
-    std::vector<Node> m_nodes;
-    uint32_t m_freeHead = kNil;
-    uint32_t m_heads[kLevels][kSlots];
+    std::vector<Entry> m_slots[kLevels][kSlots];
     uint64_t m_bits[kLevels][kSlots / 64];
-    uint32_t m_overflow = kNil;
+    std::vector<Entry> m_overflow;
+    std::vector<uint32_t> m_gen;  // per id; odd = scheduled, even = free
+    std::vector<uint32_t> m_freeIds;
     int64_t m_base = 0;
     int64_t m_cascaded = -1;  // tick whose cascade has been done
     size_t m_count = 0;
-    std::vector<uint32_t> m_batch;
+    std::vector<Entry> m_moving;
 };
 
 }  // namespace host

@@ -1704,7 +1704,7 @@ bool Kernel::AddHeartBeat(const ObjectId& obj, const char* name, int intervalMs)
     b.gen = (b.gen + 1) & 0x7fffffffu;
     b.live = true;
     const uint64_t payload = (uint64_t{b.gen} << 32) | idx;
-    b.timer = m_wheel.Schedule(b.due, b.seq, payload);
+    b.timer = m_wheel.Schedule(b.due, b.seq, payload, intervalMs);
     o->beats.push_back(idx);
     ++m_liveBeats;
     if (m_log.enabled()) {
@@ -1722,7 +1722,7 @@ bool Kernel::AddHeartBeat(const ObjectId& obj, const char* name, int intervalMs)
 void Kernel::DetachBeat(uint32_t idx, bool logRemoval) {
     Beat& b = m_beats[idx];
     if (!b.live) return;
-    m_wheel.Cancel(b.timer);  // fails harmlessly while the beat is firing
+    m_wheel.Cancel(b.timer);
     b.live = false;
     if (Object* o = Get(b.obj)) {
         auto& beats = o->beats;
@@ -1843,12 +1843,10 @@ void Kernel::FireBeat(uint64_t payload, int64_t due) {
         }
         LeaveDispatch();
     }
-    // m_beats may have grown during the callback: index again.
+    // The wheel has re-armed the beat already; a removal inside the
+    // callback cancelled that. m_beats may have grown meanwhile: index again.
     Beat& b = m_beats[idx];
-    if (b.live && b.gen == gen) {
-        b.due = due + b.interval;
-        b.timer = m_wheel.Schedule(b.due, b.seq, payload);
-    }
+    if (b.live && b.gen == gen) b.due = due + b.interval;
 }
 
 void Kernel::AdvanceTime(int64_t ms) {
