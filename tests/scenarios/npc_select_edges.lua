@@ -3,6 +3,14 @@
 -- 41, 18467, 6334, 26500, 19169, 15724, 11478, 29358 (/32768).
 setup{resources = "fixtures/npc_edges"}
 
+-- Rows the formation cannot hold are refused while the tables are read, each
+-- with the offending entry on the next line.
+local slot_type = events{kind = "trace", contains = "slot type out of range"}
+check_eq(#slot_type, 1)
+expect_event{kind = "trace", contains = "79000,0.5,4"}
+expect_event{kind = "trace", contains = "fixed slot out of range"}
+expect_event{kind = "trace", contains = "79001,9,3"}
+
 local den = creator{config = "wolf_den", number = 70, props = {MaxSelectCount = 1}}
 check_eq(get(den, "Index"), 7)  -- draw 1 picks the only model
 check_eq(record(den, "NPCInfoRec"), {{7, 500, 4.9, 3}, {7, 601, 0.5, 0}, {7, 602, 0.5, 0}})
