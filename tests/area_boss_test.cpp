@@ -713,6 +713,7 @@ TEST_F(AreaBossTest, TimePointsNotMeantForABossAreIgnored) {
     const ObjectId dead{99, 1};
 
     TimePoint(8, boss);
+    TimePoint(10, boss);
     TimePoint(9, creator);
     TimePoint(9, longer);
     TimePoint(9, untimed);
