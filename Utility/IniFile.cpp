@@ -36,11 +36,15 @@ bool SameName(const std::string& a, const char* b, size_t n) {
     return true;
 }
 
-inline bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+inline bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 // Slot of a hash in the load-time section table (the name hash itself is
 // weak in its low bits).
-inline size_t Spread(uint32_t hash) { return size_t((hash * 0x9E3779B1u) >> 7); }
+inline size_t Spread(uint32_t hash) {
+    return size_t((hash * 0x9E3779B1u) >> 7);
+}
 
 // Largest file the reader accepts: the byte count must fit a signed 32-bit
 // integer, as the resource format has always promised.
@@ -88,7 +92,9 @@ uint32_t IniHash(const char* name) {
 
 CIniFile::CIniFile(const char* path) : m_fileName(path == nullptr ? "" : path) {}
 
-void CIniFile::SetFileName(const char* path) { m_fileName = path == nullptr ? "" : path; }
+void CIniFile::SetFileName(const char* path) {
+    m_fileName = path == nullptr ? "" : path;
+}
 
 void CIniFile::Clear() {
     m_sections.clear();
@@ -287,7 +293,8 @@ void CIniFile::FinishLines() {
     // Stable regrouping by section: entries keep their file order inside it.
     std::vector<uint32_t> next(m_itemLineStart);
     std::vector<uint32_t> grouped(m_itemLines.size());
-    for (size_t i = 0; i < m_itemLines.size(); ++i) grouped[next[m_entrySection[i]]++] = m_itemLines[i];
+    for (size_t i = 0; i < m_itemLines.size(); ++i)
+        grouped[next[m_entrySection[i]]++] = m_itemLines[i];
     m_itemLines.swap(grouped);
 }
 

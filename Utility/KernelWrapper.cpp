@@ -13,7 +13,7 @@ namespace {
 // Messages are GBK bytes, written as escapes so they do not depend on how
 // this source file is encoded. Each literal is split where an escape ends so
 // that no following character is taken as a further hex digit.
-const char kFailed[] = "OnCreateClassFromXml\xCA\xA7\xB0\xDC: ";  // "...失败: "
+const char kFailed[] = "OnCreateClassFromXml\xCA\xA7\xB0\xDC: ";               // "...失败: "
 const char kAddRecordFailed[] = "\xCC\xED\xBC\xD3\xB1\xED\xCA\xA7\xB0\xDC:[";  // "添加表失败:["
 const char kColTypeFailed[] =
     "\xC9\xE8\xD6\xC3\xB1\xED\xB5\xC4\xC1\xD0\xC0\xE0\xD0\xCD\xCA\xA7\xB0\xDC:[";  // "设置表的列类型失败:["
@@ -24,7 +24,9 @@ const char kVisibleFailed[] =
 constexpr int kSaveModeColumns = 2;
 constexpr int kSaveModeXml = 3;
 
-inline char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? char(c + ('a' - 'A')) : c; }
+inline char FoldAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? char(c + ('a' - 'A')) : c;
+}
 
 bool EqualsNoCase(const char* text, const char* lower) {
     for (; *text != '\0' && *lower != '\0'; ++text, ++lower)
@@ -38,7 +40,9 @@ const char* Text(const TiXmlElement* el, const char* name) {
     return value != nullptr ? value : "";
 }
 
-bool Flag(const TiXmlElement* el, const char* name) { return ParseXmlBool(el->Attribute(name)); }
+bool Flag(const TiXmlElement* el, const char* name) {
+    return ParseXmlBool(el->Attribute(name));
+}
 
 void DeclareProperty(IKernel* kernel, int classIndex, const char* file, const TiXmlElement* el) {
     const char* description = Text(el, "Description");
@@ -87,10 +91,9 @@ void DeclareRecord(IKernel* kernel, int classIndex, const char* file, const TiXm
 
     const bool col = Flag(el, "Col");
     const bool save = Flag(el, "Save");
-    const bool added = save && col
-                           ? kernel->AddRecordSaveMode(classIndex, id, cols, maxRows,
-                                                       kSaveModeColumns)
-                           : kernel->AddRecord(classIndex, id, cols, maxRows, save);
+    const bool added =
+        save && col ? kernel->AddRecordSaveMode(classIndex, id, cols, maxRows, kSaveModeColumns)
+                    : kernel->AddRecord(classIndex, id, cols, maxRows, save);
     if (!added) {
         REPORT_ERROR(kernel, std::string(kFailed) + kAddRecordFailed + id + "] " + file);
     }

@@ -61,8 +61,8 @@ uint32_t Next(uint32_t& s) {
 }
 
 std::string GameShaped(int sections, int entries) {
-    static const char* const kNames[] = {"wolf", "bear", "boar", "bandit", "ghost", "tiger",
-                                         "snake", "monk"};
+    static const char* const kNames[] = {"wolf",  "bear",  "boar",  "bandit",
+                                         "ghost", "tiger", "snake", "monk"};
     std::string out;
     out.reserve(size_t(sections) * size_t(entries) * 28);
     uint32_t s = 12345;
@@ -116,8 +116,12 @@ void RemoveFiles() {
     ::rmdir(g_files.dir.c_str());
 }
 
-const std::string& PathOf(int which) { return which == 0 ? g_files.large : g_files.small; }
-size_t SizeOf(int which) { return which == 0 ? g_files.largeSize : g_files.smallSize; }
+const std::string& PathOf(int which) {
+    return which == 0 ? g_files.large : g_files.small;
+}
+size_t SizeOf(int which) {
+    return which == 0 ? g_files.largeSize : g_files.smallSize;
+}
 
 // ---- readers ---------------------------------------------------------------------
 
@@ -250,8 +254,8 @@ public:
                  {"BM_CIniFile", "BM_Inih", "BM_InihReader", "BM_SimpleIni", "BM_ReadAndCount"})
                 std::printf("    %-16s %10.1f\n", bm, Rate(bm, f));
         }
-        const double peer = std::max({Rate("BM_Inih", "0"), Rate("BM_InihReader", "0"),
-                                      Rate("BM_SimpleIni", "0")});
+        const double peer =
+            std::max({Rate("BM_Inih", "0"), Rate("BM_InihReader", "0"), Rate("BM_SimpleIni", "0")});
         if (peer > 0)
             std::printf("  10 MB: CIniFile / fastest peer = %.2fx (target >= 5x)\n",
                         Rate("BM_CIniFile", "0") / peer);

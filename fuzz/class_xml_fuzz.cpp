@@ -36,10 +36,9 @@ const std::string& Dir() {
     return g_dir;
 }
 
-const char* const kRefusable[] = {"AddProperty",      "AddPropertySaveMode",
-                                  "AddVisibleProperty", "AddVisiblePropertySaveMode",
-                                  "AddRecord",        "AddRecordSaveMode",
-                                  "SetRecordColType", "SetRecordVisible"};
+const char* const kRefusable[] = {
+    "AddProperty", "AddPropertySaveMode", "AddVisibleProperty", "AddVisiblePropertySaveMode",
+    "AddRecord",   "AddRecordSaveMode",   "SetRecordColType",   "SetRecordVisible"};
 
 }  // namespace
 

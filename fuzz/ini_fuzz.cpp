@@ -12,7 +12,9 @@ void Check(bool ok) {
     if (!ok) __builtin_trap();
 }
 
-bool Blank(char c) { return c == ' ' || c == '\t'; }
+bool Blank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 }  // namespace
 

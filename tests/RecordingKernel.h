@@ -73,10 +73,18 @@ inline std::string Utf8(const char16_t* s) {
     return out;
 }
 
-inline std::string Text(const char* s) { return s == nullptr ? "<null>" : std::string(s); }
-inline std::string Text(const char16_t* s) { return Utf8(s); }
-inline std::string Text(bool b) { return b ? "true" : "false"; }
-inline std::string Text(int v) { return std::to_string(v); }
+inline std::string Text(const char* s) {
+    return s == nullptr ? "<null>" : std::string(s);
+}
+inline std::string Text(const char16_t* s) {
+    return Utf8(s);
+}
+inline std::string Text(bool b) {
+    return b ? "true" : "false";
+}
+inline std::string Text(int v) {
+    return std::to_string(v);
+}
 inline std::string Text(const ObjectId& id) {
     return "id(" + std::to_string(id.ident) + "," + std::to_string(id.serial) + ")";
 }
@@ -90,19 +98,33 @@ inline std::string Text(const IVarList& list) {
     for (uint64_t i = 0; i < list.GetCount(); ++i) {
         if (i != 0) out += ", ";
         switch (list.GetType(i)) {
-            case VTYPE_INT: out += std::to_string(list.IntVal(i)); break;
-            case VTYPE_INT64: out += std::to_string(list.Int64Val(i)) + "L"; break;
-            case VTYPE_FLOAT: out += Text(list.FloatVal(i)); break;
-            case VTYPE_STRING: out += "\"" + std::string(list.StringVal(i)) + "\""; break;
-            case VTYPE_WIDESTR: out += "u\"" + Utf8(list.WideStrVal(i)) + "\""; break;
-            case VTYPE_OBJECT: out += Text(list.ObjectVal(i)); break;
+            case VTYPE_INT:
+                out += std::to_string(list.IntVal(i));
+                break;
+            case VTYPE_INT64:
+                out += std::to_string(list.Int64Val(i)) + "L";
+                break;
+            case VTYPE_FLOAT:
+                out += Text(list.FloatVal(i));
+                break;
+            case VTYPE_STRING:
+                out += "\"" + std::string(list.StringVal(i)) + "\"";
+                break;
+            case VTYPE_WIDESTR:
+                out += "u\"" + Utf8(list.WideStrVal(i)) + "\"";
+                break;
+            case VTYPE_OBJECT:
+                out += Text(list.ObjectVal(i));
+                break;
             case VTYPE_USERDATA: {
                 uint64_t size = 0;
                 list.UserDataVal(i, size);
                 out += "data(" + std::to_string(size) + ")";
                 break;
             }
-            default: out += "type" + std::to_string(list.GetType(i)); break;
+            default:
+                out += "type" + std::to_string(list.GetType(i));
+                break;
         }
     }
     return out + "]";
@@ -137,10 +159,10 @@ struct Reply {
 struct Call {
     std::string op;
     std::vector<std::string> args;
-    std::optional<CVarList> list;        // copy of the variant-list argument, if any
-    KernelCallback callback = nullptr;   // function handed to a hook registration
-    HeartBeatFunc heartbeat = nullptr;   // function handed to DeclareHeartBeat
-    IVarList* out = nullptr;             // out-list, valid only while the call runs
+    std::optional<CVarList> list;       // copy of the variant-list argument, if any
+    KernelCallback callback = nullptr;  // function handed to a hook registration
+    HeartBeatFunc heartbeat = nullptr;  // function handed to DeclareHeartBeat
+    IVarList* out = nullptr;            // out-list, valid only while the call runs
 
     // "Op(arg, arg, ...)".
     std::string Text() const {
@@ -158,9 +180,9 @@ public:
     using Handler = std::function<std::optional<Reply>(Call&)>;
 
     // ---- state the built-in answers read ------------------------------------
-    std::set<ObjectId> live;                 // objects Exists reports as live
-    std::map<std::string, IModule*> modules; // FindModule answers
-    std::string resourcePath;                // GetResourcePath answer
+    std::set<ObjectId> live;                  // objects Exists reports as live
+    std::map<std::string, IModule*> modules;  // FindModule answers
+    std::string resourcePath;                 // GetResourcePath answer
 
     // ---- scripting ------------------------------------------------------------
     void On(const std::string& op, Handler handler) { m_handlers[op] = std::move(handler); }
@@ -322,8 +344,8 @@ public:
     }
     bool SetRecordRowValues(const ObjectId& obj, const char* rec, int row,
                             const IVarList& values) override {
-        return AsBool(
-            Dispatch(WithList(Make("SetRecordRowValues", obj, rec, row, values), values)), true);
+        return AsBool(Dispatch(WithList(Make("SetRecordRowValues", obj, rec, row, values), values)),
+                      true);
     }
     int QueryRecordInt(const ObjectId& obj, const char* rec, int row, int col) override {
         return AsInt(Dispatch(Make("QueryRecordInt", obj, rec, row, col)), 0);
@@ -331,8 +353,7 @@ public:
     float QueryRecordFloat(const ObjectId& obj, const char* rec, int row, int col) override {
         return AsFloat(Dispatch(Make("QueryRecordFloat", obj, rec, row, col)), 0.0f);
     }
-    const char* QueryRecordString(const ObjectId& obj, const char* rec, int row,
-                                  int col) override {
+    const char* QueryRecordString(const ObjectId& obj, const char* rec, int row, int col) override {
         return AsText(Dispatch(Make("QueryRecordString", obj, rec, row, col)), "");
     }
     const char16_t* QueryRecordWideStr(const ObjectId& obj, const char* rec, int row,
@@ -386,14 +407,15 @@ public:
     }
     bool CommandOffline(const char16_t* name, const ObjectId& player, const char16_t* senderName,
                         int senderNameId, const IVarList& msg) override {
-        return AsBool(Dispatch(WithList(
-                          Make("CommandOffline", name, player, senderName, senderNameId, msg), msg)),
-                      true);
+        return AsBool(
+            Dispatch(
+                WithList(Make("CommandOffline", name, player, senderName, senderNameId, msg), msg)),
+            true);
     }
     bool SysInfo(const ObjectId& player, int infoKind, const char* textId,
                  const IVarList& args) override {
-        return AsBool(
-            Dispatch(WithList(Make("SysInfo", player, infoKind, textId, args), args)), true);
+        return AsBool(Dispatch(WithList(Make("SysInfo", player, infoKind, textId, args), args)),
+                      true);
     }
     bool SysInfoByWorld(int infoKind, const char* textId, const IVarList& args) override {
         return AsBool(Dispatch(WithList(Make("SysInfoByWorld", infoKind, textId, args), args)),

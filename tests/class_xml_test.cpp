@@ -1,11 +1,10 @@
 // Class definitions from XML: which declaration each element becomes, with
 // which arguments, in which order, and how refusals are reported.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <iconv.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -130,10 +129,11 @@ TEST(ClassXmlAttributes, TypeNamesMapIgnoringCase) {
 // ---- properties ------------------------------------------------------------------
 
 TEST_F(ClassXml, PlainPropertiesInDocumentOrder) {
-    ASSERT_TRUE(Load("<Property Id=\"Level\" Type=\"Int\" Save=\"true\" Description=\"lvl\"/>\n"
-                     "<Property Id=\"Rate\" Type=\"FLOAT\"/>\n"
-                     "<Property Id=\"Name\" Type=\"wstring\" Save=\"yes\"/>\n",
-                     ""));
+    ASSERT_TRUE(
+        Load("<Property Id=\"Level\" Type=\"Int\" Save=\"true\" Description=\"lvl\"/>\n"
+             "<Property Id=\"Rate\" Type=\"FLOAT\"/>\n"
+             "<Property Id=\"Name\" Type=\"wstring\" Save=\"yes\"/>\n",
+             ""));
     EXPECT_THAT(Declarations(), ElementsAre("AddProperty(7, Level, 2, true, lvl)",
                                             "AddProperty(7, Rate, 3, false, )",
                                             "AddProperty(7, Name, 5, false, )"));
@@ -141,27 +141,29 @@ TEST_F(ClassXml, PlainPropertiesInDocumentOrder) {
 }
 
 TEST_F(ClassXml, SaveModesFollowColThenXml) {
-    ASSERT_TRUE(Load("<Property Id=\"A\" Type=\"int\" Save=\"1\" Col=\"TRUE\"/>\n"
-                     "<Property Id=\"B\" Type=\"int\" Save=\"true\" Xml=\"true\"/>\n"
-                     "<Property Id=\"C\" Type=\"int\" Save=\"true\" Col=\"1\" Xml=\"1\"/>\n"
-                     "<Property Id=\"D\" Type=\"int\" Col=\"true\" Xml=\"true\"/>\n"
-                     "<Property Id=\"E\" Type=\"int\" Save=\"true\" Col=\"no\" Xml=\"0\"/>\n",
-                     ""));
-    EXPECT_THAT(Declarations(), ElementsAre("AddPropertySaveMode(7, A, 2, 2, )",
-                                            "AddPropertySaveMode(7, B, 2, 3, )",
-                                            "AddPropertySaveMode(7, C, 2, 2, )",
-                                            "AddProperty(7, D, 2, false, )",
-                                            "AddProperty(7, E, 2, true, )"));
+    ASSERT_TRUE(
+        Load("<Property Id=\"A\" Type=\"int\" Save=\"1\" Col=\"TRUE\"/>\n"
+             "<Property Id=\"B\" Type=\"int\" Save=\"true\" Xml=\"true\"/>\n"
+             "<Property Id=\"C\" Type=\"int\" Save=\"true\" Col=\"1\" Xml=\"1\"/>\n"
+             "<Property Id=\"D\" Type=\"int\" Col=\"true\" Xml=\"true\"/>\n"
+             "<Property Id=\"E\" Type=\"int\" Save=\"true\" Col=\"no\" Xml=\"0\"/>\n",
+             ""));
+    EXPECT_THAT(
+        Declarations(),
+        ElementsAre("AddPropertySaveMode(7, A, 2, 2, )", "AddPropertySaveMode(7, B, 2, 3, )",
+                    "AddPropertySaveMode(7, C, 2, 2, )", "AddProperty(7, D, 2, false, )",
+                    "AddProperty(7, E, 2, true, )"));
 }
 
 TEST_F(ClassXml, VisiblePropertiesCarryFlagsAndEmptyText) {
-    ASSERT_TRUE(Load("<Property Id=\"P\" Type=\"string\" Public=\"true\"/>\n"
-                     "<Property Id=\"Q\" Type=\"string\" Private=\"1\" Save=\"true\"/>\n"
-                     "<Property Id=\"R\" Type=\"object\" Public=\"1\" Private=\"true\" "
-                     "Save=\"true\" Col=\"true\" Description=\"both\"/>\n"
-                     "<Property Id=\"S\" Type=\"bool\" Private=\"true\" Save=\"1\" Xml=\"1\"/>\n"
-                     "<Property Id=\"T\" Type=\"int\" Public=\"false\" Private=\"no\"/>\n",
-                     ""));
+    ASSERT_TRUE(
+        Load("<Property Id=\"P\" Type=\"string\" Public=\"true\"/>\n"
+             "<Property Id=\"Q\" Type=\"string\" Private=\"1\" Save=\"true\"/>\n"
+             "<Property Id=\"R\" Type=\"object\" Public=\"1\" Private=\"true\" "
+             "Save=\"true\" Col=\"true\" Description=\"both\"/>\n"
+             "<Property Id=\"S\" Type=\"bool\" Private=\"true\" Save=\"1\" Xml=\"1\"/>\n"
+             "<Property Id=\"T\" Type=\"int\" Public=\"false\" Private=\"no\"/>\n",
+             ""));
     EXPECT_THAT(Declarations(),
                 ElementsAre("AddVisibleProperty(7, P, 4, , true, false, false, )",
                             "AddVisibleProperty(7, Q, 4, , false, true, true, )",
@@ -177,12 +179,13 @@ TEST_F(ClassXml, MissingIdAndTypeGiveEmptyNameAndCodeZero) {
 }
 
 TEST_F(ClassXml, OnlyPropertyElementsOfTheFirstSectionCount) {
-    Write("c.xml",
-          "<Object>\n<!-- Property -->\n<BaseProperties>\n"
-          "<Property Id=\"A\" Type=\"int\"/>\n<Note Id=\"N\"/>\n<!-- comment -->\n"
-          "<Property Id=\"B\" Type=\"int\"><Property Id=\"Inner\"/></Property>\n"
-          "</BaseProperties>\n<BaseProperties><Property Id=\"Second\"/></BaseProperties>\n"
-          "</Object>\n<Object><BaseProperties><Property Id=\"Other\"/></BaseProperties></Object>\n");
+    Write(
+        "c.xml",
+        "<Object>\n<!-- Property -->\n<BaseProperties>\n"
+        "<Property Id=\"A\" Type=\"int\"/>\n<Note Id=\"N\"/>\n<!-- comment -->\n"
+        "<Property Id=\"B\" Type=\"int\"><Property Id=\"Inner\"/></Property>\n"
+        "</BaseProperties>\n<BaseProperties><Property Id=\"Second\"/></BaseProperties>\n"
+        "</Object>\n<Object><BaseProperties><Property Id=\"Other\"/></BaseProperties></Object>\n");
     // Two root elements make a malformed document for some parsers; this
     // one accepts it and only the first Object counts.
     if (!OnCreateClassFromXml(&kernel, 3, "c.xml")) GTEST_SKIP() << "second root refused";
@@ -192,12 +195,13 @@ TEST_F(ClassXml, OnlyPropertyElementsOfTheFirstSectionCount) {
 
 TEST_F(ClassXml, RefusedPropertyLogsFourLinesAndGoesOn) {
     kernel.Nth("AddProperty", 2, false);
-    ASSERT_TRUE(Load("<Property Id=\"One\" Type=\"int\"/>\n<Property Id=\"Two\" Type=\"int\"/>\n"
-                     "<Property Id=\"Three\" Type=\"int\"/>\n",
-                     ""));
-    EXPECT_THAT(kernel.Ops({"GetResourcePath"}),
-                ElementsAre("AddProperty", "AddProperty", "Echo", "Echo", "Trace", "Trace",
-                            "AddProperty"));
+    ASSERT_TRUE(
+        Load("<Property Id=\"One\" Type=\"int\"/>\n<Property Id=\"Two\" Type=\"int\"/>\n"
+             "<Property Id=\"Three\" Type=\"int\"/>\n",
+             ""));
+    EXPECT_THAT(
+        kernel.Ops({"GetResourcePath"}),
+        ElementsAre("AddProperty", "AddProperty", "Echo", "Echo", "Trace", "Trace", "AddProperty"));
     const std::string message = Gbk("OnCreateClassFromXml失败: xml=c.xml, id=Two");
     const auto logs = Logs();
     ASSERT_EQ(logs.size(), 4u);
@@ -210,13 +214,14 @@ TEST_F(ClassXml, RefusedPropertyLogsFourLinesAndGoesOn) {
 }
 
 TEST_F(ClassXml, EveryKindOfPropertyRefusalIsReported) {
-    for (const char* op : {"AddPropertySaveMode", "AddVisibleProperty",
-                           "AddVisiblePropertySaveMode"})
+    for (const char* op :
+         {"AddPropertySaveMode", "AddVisibleProperty", "AddVisiblePropertySaveMode"})
         kernel.Always(op, false);
-    ASSERT_TRUE(Load("<Property Id=\"A\" Save=\"1\" Xml=\"1\"/>\n"
-                     "<Property Id=\"B\" Public=\"1\"/>\n"
-                     "<Property Id=\"C\" Private=\"1\" Save=\"1\" Col=\"1\"/>\n",
-                     ""));
+    ASSERT_TRUE(
+        Load("<Property Id=\"A\" Save=\"1\" Xml=\"1\"/>\n"
+             "<Property Id=\"B\" Public=\"1\"/>\n"
+             "<Property Id=\"C\" Private=\"1\" Save=\"1\" Col=\"1\"/>\n",
+             ""));
     EXPECT_EQ(kernel.Count("Echo"), 6u);
     EXPECT_EQ(kernel.Count("Trace"), 6u);
     EXPECT_THAT(kernel.CallsOf("Trace")[4]->args[0], EndsWith("xml=c.xml, id=C"));
@@ -233,20 +238,20 @@ TEST_F(ClassXml, RecordsWithColumnsAndVisibility) {
                      "<Column Type=\"string\"/></Record>\n"
                      "<Record Id=\"Tmp\" Cols=\"0\" MaxRows=\"0\" Xml=\"true\" Save=\"1\"/>\n",
                      4));
-    EXPECT_THAT(Declarations(),
-                ElementsAre("AddRecord(4, ModelInfoRec, 2, 64, true)",
-                            "SetRecordColType(4, ModelInfoRec, 0, 2)",
-                            "SetRecordColType(4, ModelInfoRec, 1, 3)",
-                            "SetRecordVisible(4, ModelInfoRec, ModelInfoRec)",
-                            "AddRecordSaveMode(4, NPCInfoRec, 1, 10, 2)",
-                            "SetRecordColType(4, NPCInfoRec, 0, 4)",
-                            "AddRecord(4, Tmp, 0, 0, true)"));
+    EXPECT_THAT(Declarations(), ElementsAre("AddRecord(4, ModelInfoRec, 2, 64, true)",
+                                            "SetRecordColType(4, ModelInfoRec, 0, 2)",
+                                            "SetRecordColType(4, ModelInfoRec, 1, 3)",
+                                            "SetRecordVisible(4, ModelInfoRec, ModelInfoRec)",
+                                            "AddRecordSaveMode(4, NPCInfoRec, 1, 10, 2)",
+                                            "SetRecordColType(4, NPCInfoRec, 0, 4)",
+                                            "AddRecord(4, Tmp, 0, 0, true)"));
 }
 
 TEST_F(ClassXml, ColumnsAreCountedIndependentlyOfCols) {
-    ASSERT_TRUE(Load("", "<Record Id=\"R\" Cols=\"3\" MaxRows=\"5\">"
-                         "<Column Type=\"int\"/><Column Type=\"wstring\"/><Other Type=\"int\"/>"
-                         "<Column Type=\"object\"/><Column/><Column Type=\"BOOL\"/></Record>\n"));
+    ASSERT_TRUE(Load("",
+                     "<Record Id=\"R\" Cols=\"3\" MaxRows=\"5\">"
+                     "<Column Type=\"int\"/><Column Type=\"wstring\"/><Other Type=\"int\"/>"
+                     "<Column Type=\"object\"/><Column/><Column Type=\"BOOL\"/></Record>\n"));
     EXPECT_THAT(Declarations(),
                 ElementsAre("AddRecord(7, R, 3, 5, false)", "SetRecordColType(7, R, 0, 2)",
                             "SetRecordColType(7, R, 1, 5)", "SetRecordColType(7, R, 2, 6)",
@@ -254,11 +259,12 @@ TEST_F(ClassXml, ColumnsAreCountedIndependentlyOfCols) {
 }
 
 TEST_F(ClassXml, RecordWithoutNumericSizeIsSkippedSilently) {
-    ASSERT_TRUE(Load("", "<Record Id=\"A\" Cols=\"2\" MaxRows=\"many\" Visible=\"1\">"
-                         "<Column Type=\"int\"/></Record>\n"
-                         "<Record Id=\"B\" MaxRows=\"4\"><Column Type=\"int\"/></Record>\n"
-                         "<Record Id=\"C\" Cols=\"\" MaxRows=\"4\"/>\n"
-                         "<Record Id=\"D\" Cols=\"12abc\" MaxRows=\" 9\"/>\n"));
+    ASSERT_TRUE(Load("",
+                     "<Record Id=\"A\" Cols=\"2\" MaxRows=\"many\" Visible=\"1\">"
+                     "<Column Type=\"int\"/></Record>\n"
+                     "<Record Id=\"B\" MaxRows=\"4\"><Column Type=\"int\"/></Record>\n"
+                     "<Record Id=\"C\" Cols=\"\" MaxRows=\"4\"/>\n"
+                     "<Record Id=\"D\" Cols=\"12abc\" MaxRows=\" 9\"/>\n"));
     EXPECT_THAT(kernel.Ops(), ElementsAre("GetResourcePath", "AddRecord"));
     EXPECT_THAT(Declarations(), ElementsAre("AddRecord(7, D, 12, 9, false)"));
 }
@@ -267,14 +273,15 @@ TEST_F(ClassXml, RefusedRecordStillGetsColumnsAndVisibility) {
     kernel.Always("AddRecord", false);
     kernel.Always("SetRecordVisible", false);
     kernel.Nth("SetRecordColType", 2, false);
-    ASSERT_TRUE(Load("", "<Record Id=\"R\" Cols=\"3\" MaxRows=\"5\" Visible=\"TRUE\">"
-                         "<Column Type=\"int\"/><Column Type=\"int\"/><Column Type=\"int\"/>"
-                         "</Record>\n"));
+    ASSERT_TRUE(Load("",
+                     "<Record Id=\"R\" Cols=\"3\" MaxRows=\"5\" Visible=\"TRUE\">"
+                     "<Column Type=\"int\"/><Column Type=\"int\"/><Column Type=\"int\"/>"
+                     "</Record>\n"));
     EXPECT_THAT(kernel.Ops({"GetResourcePath"}),
-                ElementsAre("AddRecord", "Echo", "Echo", "Trace", "Trace",      //
-                            "SetRecordColType",                                 //
+                ElementsAre("AddRecord", "Echo", "Echo", "Trace", "Trace",         //
+                            "SetRecordColType",                                    //
                             "SetRecordColType", "Echo", "Echo", "Trace", "Trace",  //
-                            "SetRecordColType",                                 //
+                            "SetRecordColType",                                    //
                             "SetRecordVisible", "Echo", "Echo", "Trace", "Trace"));
     EXPECT_THAT(kernel.Texts({"SetRecordColType"}),
                 ElementsAre("SetRecordColType(7, R, 0, 2)", "SetRecordColType(7, R, 1, 2)",
@@ -282,7 +289,8 @@ TEST_F(ClassXml, RefusedRecordStillGetsColumnsAndVisibility) {
     const auto traces = kernel.CallsOf("Trace");
     ASSERT_EQ(traces.size(), 6u);
     EXPECT_EQ(traces[0]->args[0], Gbk("OnCreateClassFromXml失败: 添加表失败:[R] c.xml"));
-    EXPECT_EQ(traces[2]->args[0], Gbk("OnCreateClassFromXml失败: 设置表的列类型失败:[R] [1] c.xml"));
+    EXPECT_EQ(traces[2]->args[0],
+              Gbk("OnCreateClassFromXml失败: 设置表的列类型失败:[R] [1] c.xml"));
     EXPECT_EQ(traces[4]->args[0], Gbk("OnCreateClassFromXml失败: 设置表的可见失败:[R] c.xml"));
 }
 
@@ -326,8 +334,9 @@ TEST_F(ClassXml, PathIsResourceDirPlusBackslashedName) {
     ASSERT_TRUE(OnCreateClassFromXml(&kernel, 5, "Struct\\NPC\\NpcCreator.xml"));
     EXPECT_THAT(Declarations(), ElementsAre("AddProperty(5, CreatorType, 2, false, )"));
     // Logged as written.
-    EXPECT_EQ(kernel.CallsOf("Echo")[0]->args[0],
-              Gbk("OnCreateClassFromXml失败: xml=") + "Struct\\NPC\\NpcCreator.xml, id=CreatorType");
+    EXPECT_EQ(
+        kernel.CallsOf("Echo")[0]->args[0],
+        Gbk("OnCreateClassFromXml失败: xml=") + "Struct\\NPC\\NpcCreator.xml, id=CreatorType");
 }
 
 TEST_F(ClassXml, NarrowBytesPassThroughUnchanged) {
@@ -369,11 +378,11 @@ TEST(ClassXmlEndToEnd, HostHoldsNpcCreatorAsTheClassFileDeclares) {
 
         std::vector<std::string> names;
         for (const host::PropertyDecl& p : cls->properties) names.push_back(p.name);
-        EXPECT_THAT(names, ElementsAre("CreatorType", "SelectCount", "MaxSelectCount", "Invisible",
-                                       "CantVisible", "RefreshTime", "RefreshModelTime", "Model",
-                                       "ModelEx", "Index", "NpcConfig", "NPCDes",
-                                       "NoticeByWorldRefresh", "NoticeByWorldBeKilled",
-                                       "CurNPCCount", "IsFighting", "FRTime"));
+        EXPECT_THAT(
+            names, ElementsAre("CreatorType", "SelectCount", "MaxSelectCount", "Invisible",
+                               "CantVisible", "RefreshTime", "RefreshModelTime", "Model", "ModelEx",
+                               "Index", "NpcConfig", "NPCDes", "NoticeByWorldRefresh",
+                               "NoticeByWorldBeKilled", "CurNPCCount", "IsFighting", "FRTime"));
 
         const host::PropertyDecl* plain = k.FindPropertyDecl(cls->index, "CreatorType");
         ASSERT_NE(plain, nullptr);

@@ -1,9 +1,10 @@
 // Command delivery to a player known only by name: here, online elsewhere, or
 // offline, only the first way that applies being tried.
+#include "Extern.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "Extern.h"
 #include "RecordingKernel.h"
 #include "VarList.h"
 
@@ -93,8 +94,8 @@ TEST_F(CommandToPlayerNameTest, OnlineElsewhereNeverTriesOfflineEvenWhenRefused)
     kernel.Always("CommandByName", 0);
     kernel.Always("QueryOfflinePlayer", 1);
     EXPECT_FALSE(Send());
-    EXPECT_THAT(kernel.Ops(), ElementsAre("FindPlayer", "Exists", "GetPlayerOnline",
-                                          "CommandByName"));
+    EXPECT_THAT(kernel.Ops(),
+                ElementsAre("FindPlayer", "Exists", "GetPlayerOnline", "CommandByName"));
 }
 
 TEST_F(CommandToPlayerNameTest, NegativeOnlineCountMeansNotOnline) {
@@ -113,11 +114,11 @@ TEST_F(CommandToPlayerNameTest, OfflinePlayerWithDeadSelfGoesWithEmptySenderName
     kernel.Always("CommandOffline", true);
     EXPECT_TRUE(Send());
     EXPECT_EQ(kernel.Count("QueryWideStr"), 0u);
-    EXPECT_THAT(kernel.Texts({"QueryOfflinePlayer", "GetNameId", "CheckOfflinePlayer",
-                              "CommandOffline"}),
-                ElementsAre("QueryOfflinePlayer(Alice, [])", "GetNameId()",
-                            "CheckOfflinePlayer(Alice, id(99,7))",
-                            "CommandOffline(Alice, id(99,7), , 41, [1002, \"farm\"])"));
+    EXPECT_THAT(
+        kernel.Texts({"QueryOfflinePlayer", "GetNameId", "CheckOfflinePlayer", "CommandOffline"}),
+        ElementsAre("QueryOfflinePlayer(Alice, [])", "GetNameId()",
+                    "CheckOfflinePlayer(Alice, id(99,7))",
+                    "CommandOffline(Alice, id(99,7), , 41, [1002, \"farm\"])"));
 }
 
 TEST_F(CommandToPlayerNameTest, OfflinePlayerWithLiveSelfUsesSelfName) {

@@ -1,11 +1,10 @@
 // The INI resource reader: line splitting, headers, comments, entries,
 // lookups, integer reads, reloads and refusal of oversized files.
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cstdio>
@@ -102,8 +101,7 @@ private:
     int m_n = 0;
 };
 
-INSTANTIATE_TEST_SUITE_P(BothLoaders, IniParse,
-                         ::testing::Values(Source::kFile, Source::kMemory),
+INSTANTIATE_TEST_SUITE_P(BothLoaders, IniParse, ::testing::Values(Source::kFile, Source::kMemory),
                          [](const auto& info) {
                              return info.param == Source::kFile ? "File" : "Memory";
                          });
@@ -310,8 +308,9 @@ TEST_P(IniParse, UnevenSectionSizesKeepEveryEntry) {
 }
 
 TEST_P(IniParse, ReadIntegerConvertsLikeStrtol) {
-    Load("[S]\nplain=42\nneg=-17\nplus=+8\ntrail=12abc\nwords=abc\nspace=  9\n"
-         "big=99999999999\nsmall=-99999999999\nmax=2147483647\nhex=0x10\nfrac=3.9\n");
+    Load(
+        "[S]\nplain=42\nneg=-17\nplus=+8\ntrail=12abc\nwords=abc\nspace=  9\n"
+        "big=99999999999\nsmall=-99999999999\nmax=2147483647\nhex=0x10\nfrac=3.9\n");
     EXPECT_EQ(ini.ReadInteger("S", "plain", -1), 42);
     EXPECT_EQ(ini.ReadInteger("S", "neg", -1), -17);
     EXPECT_EQ(ini.ReadInteger("S", "plus", -1), 8);
