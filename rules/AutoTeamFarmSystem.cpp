@@ -37,7 +37,9 @@ constexpr int kCampCol = 1;
 // Host texts are copied at once: the team module's leader name, for one,
 // is only valid until the next call into that module. A null pointer from
 // a misbehaving host reads as the empty text.
-std::u16string Text(const char16_t* text) { return text != nullptr ? std::u16string(text) : u""; }
+std::u16string Text(const char16_t* text) {
+    return text != nullptr ? std::u16string(text) : u"";
+}
 
 std::u16string NameOf(IKernel* kernel, const ObjectId& player) {
     return Text(kernel->QueryWideStr(player, "Name"));
@@ -45,7 +47,9 @@ std::u16string NameOf(IKernel* kernel, const ObjectId& player) {
 
 // Team questions. Without a team module (its lookup failed at Init) every
 // player counts as being in no team.
-ITeamSystem* Teams() { return NpcCreatorSystem::s_teamSystem; }
+ITeamSystem* Teams() {
+    return NpcCreatorSystem::s_teamSystem;
+}
 
 bool IsInTeam(IKernel* kernel, const ObjectId& player) {
     ITeamSystem* teams = Teams();
@@ -97,10 +101,8 @@ bool AutoTeamFarmSystem::AfterInit(IKernel* kernel) {
     if (kernel == nullptr) return true;
     kernel->AddClassCallback(kPlayerClass, "OnStore", Guarded<&OnPlayerStore>, kHookPriority);
     kernel->AddClassCallback(kPlayerClass, "OnLeave", Guarded<&OnPlayerLeave>, kHookPriority);
-    kernel->AddCommandHook(kPlayerClass, kFightLockCommand, Guarded<&OnCommand742>,
-                           kHookPriority);
-    kernel->AddCommandHook(kPlayerClass, kLeaveFarmCommand, Guarded<&OnCommand1002>,
-                           kHookPriority);
+    kernel->AddCommandHook(kPlayerClass, kFightLockCommand, Guarded<&OnCommand742>, kHookPriority);
+    kernel->AddCommandHook(kPlayerClass, kLeaveFarmCommand, Guarded<&OnCommand1002>, kHookPriority);
     kernel->AddCommandHook(kPlayerClass, kLeaderQuitCommand, Guarded<&OnCommand141>,
                            kLeaderQuitPriority);
     kernel->AddCustomHook(kJoinMessage, Guarded<&OnJoinRequest>, kHookPriority);

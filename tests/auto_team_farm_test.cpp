@@ -130,9 +130,9 @@ protected:
         spec.configIndex = 50;
         spec.scene = where;
         const ObjectId obj = kernel.CreateObject(spec);
-        kernel.AddRecordRowValues(obj, "ModelInfoRec", -1,
-                                  HostVarList::Of({int32_t{1}, 1.0f, std::string("farm"),
-                                                   int32_t{0}}));
+        kernel.AddRecordRowValues(
+            obj, "ModelInfoRec", -1,
+            HostVarList::Of({int32_t{1}, 1.0f, std::string("farm"), int32_t{0}}));
         kernel.AddRecordRowValues(obj, "NPCInfoRec", -1,
                                   HostVarList::Of({int32_t{0}, int32_t{500}, 4.0f, int32_t{3}}));
         return obj;
@@ -345,8 +345,7 @@ TEST_F(FarmFlow, NamesAreComparedExactly) {
     SignUp(ann, farm);
     SignUp(lower, farm);
     SignUp(longer, farm);
-    EXPECT_EQ(Rows(farm),
-              (std::vector<FarmRow>{{u"Ann", 1}, {u"ann", 1}, {u"Ann ", 1}}));
+    EXPECT_EQ(Rows(farm), (std::vector<FarmRow>{{u"Ann", 1}, {u"ann", 1}, {u"Ann ", 1}}));
     EXPECT_EQ(LinkOf(lower), farm);
     EXPECT_EQ(LinkOf(longer), farm);
 }
@@ -468,8 +467,8 @@ TEST_F(FullTeamFarm, LeaderWithdrawalTells141ToHimselfAndIsRemovedOnce) {
     EXPECT_TRUE(removedBeforeTeam);
 
     ExpectNoTrace(members[0], farm);
-    EXPECT_EQ(Rows(farm), (std::vector<FarmRow>{{u"Bob", 1}, {u"Cid", 1}, {u"Dee", 1},
-                                                {u"Eve", 1}}));
+    EXPECT_EQ(Rows(farm),
+              (std::vector<FarmRow>{{u"Bob", 1}, {u"Cid", 1}, {u"Dee", 1}, {u"Eve", 1}}));
     EXPECT_EQ(Events(EventKind::HeartbeatRemove, 0, mark).size(), 1u);
 }
 
@@ -562,13 +561,13 @@ TEST_F(FarmFlow, Command141RemovesNamedPlayerNotReceiver) {
     const ObjectId bob = Player(u"Bob", 1);
     SignUp(ann, farm);
     SignUp(bob, farm);
-    SendCommand(ann, HostVarList::Of({int32_t{141}, std::u16string(u"Ann"),
-                                      std::u16string(u"Bob")}));
+    SendCommand(ann,
+                HostVarList::Of({int32_t{141}, std::u16string(u"Ann"), std::u16string(u"Bob")}));
     ExpectNoTrace(bob, farm);
     ExpectWaiting(ann, farm);
 
-    SendCommand(ann, HostVarList::Of({int32_t{141}, std::u16string(u"Ann"),
-                                      std::u16string(u"Nobody")}));
+    SendCommand(ann,
+                HostVarList::Of({int32_t{141}, std::u16string(u"Ann"), std::u16string(u"Nobody")}));
     ExpectWaiting(ann, farm);
 }
 
@@ -579,7 +578,7 @@ TEST_F(FarmFlow, Command742AnsweredZeroOnlyWhileSignedUp) {
     SignUp(ann, farm);
     EXPECT_EQ(SendCommand(ann, ask), 0);
     EXPECT_EQ(LinkOf(ann), farm);  // asking changes nothing
-    kernel.Destroy(farm);           // a link to a vanished farm is no sign-up
+    kernel.Destroy(farm);          // a link to a vanished farm is no sign-up
     EXPECT_EQ(SendCommand(ann, ask), 1);
 }
 
