@@ -61,7 +61,7 @@ public:
             case VTYPE_INT64: return std::to_string(list.Int64Val(i));
             case VTYPE_FLOAT: return FloatText(list.FloatVal(i));
             case VTYPE_STRING: return "\"" + ToUtf8(list.StringVal(i)) + "\"";
-            case VTYPE_WIDESTR: return "\"" + Utf16ToUtf8(list.WideStrVal(i)) + "\"";
+            case VTYPE_WIDESTR: return "\"" + host::Utf16ToUtf8(list.WideStrVal(i)) + "\"";
             case VTYPE_OBJECT: return Label(list.ObjectVal(i));
             default: return "?";
         }
@@ -114,10 +114,10 @@ private:
                 return what;
             }
             case EventKind::CommandByName:
-                return fmt::format("command by name to \"{}\" {}", Utf16ToUtf8(e.targetName),
+                return fmt::format("command by name to \"{}\" {}", host::Utf16ToUtf8(e.targetName),
                                    List(e.args));
             case EventKind::CommandOffline:
-                return fmt::format("offline command for \"{}\" {}", Utf16ToUtf8(e.targetName),
+                return fmt::format("offline command for \"{}\" {}", host::Utf16ToUtf8(e.targetName),
                                    List(e.args));
             case EventKind::Custom:
                 return fmt::format("{} -> {}  message {}", Label(e.sender), Label(e.target),
@@ -275,7 +275,7 @@ bool RunDemo(const DemoOptions& o, std::FILE* out, DemoSummary& sum, std::string
         const P people[] = {{"Aria", 1},  {"Borin", 1}, {"Cato", 1},  {"林月", 2},
                             {"王刚", 2}, {"赵敏", 2}, {"陈晨", 2}, {"周雪", 2}};
         for (const auto& p : people) {
-            const ObjectId id = k.CreatePlayer(Utf8ToUtf16(p.name), p.camp, scene);
+            const ObjectId id = k.CreatePlayer(host::Utf8ToUtf16(p.name), p.camp, scene);
             players[p.name] = id;
             tl.Name(id, p.name);
         }

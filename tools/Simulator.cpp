@@ -197,7 +197,7 @@ SimulationResult RunSimulation(const SimulateOptions& o) {
         leader = k.CreatePlayer(u"Designer1", 1, scene);
         for (int i = 2; i <= o.teamSize; ++i) {
             const ObjectId member =
-                k.CreatePlayer(u"Designer" + Utf8ToUtf16(std::to_string(i)), 1, scene);
+                k.CreatePlayer(u"Designer" + host::Utf8ToUtf16(std::to_string(i)), 1, scene);
             if (!world.teamSystem()->Join(leader, member)) {
                 setupError = "the team module refused a team member";
                 return;

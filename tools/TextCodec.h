@@ -9,11 +9,9 @@ namespace tools {
 // True when bytes form well-formed UTF-8 (plain ASCII included).
 bool IsValidUtf8(const std::string& bytes);
 // UTF-8 for display: text that already is UTF-8 passes unchanged, anything
-// else is read as GBK; bytes GBK cannot map become U+FFFD.
+// else is read as GBK (the host's conversion); bytes GBK cannot map become
+// U+FFFD.
 std::string ToUtf8(const std::string& bytes);
-// UTF-16 code units to UTF-8 (lone surrogates become U+FFFD).
-std::string Utf16ToUtf8(const std::u16string& text);
-std::u16string Utf8ToUtf16(const std::string& text);
 // Escapes text for HTML element content and attribute values.
 std::string HtmlEscape(const std::string& text);
 
