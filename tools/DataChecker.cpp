@@ -685,7 +685,7 @@ void CheckRefreshFile(const std::string& dir, Reporter& r) {
         "no area boss gets its activity check, so activity states never open or hide a boss";
     if (!c.clean && value <= 0) {
         r.Add(scan.display, line, Severity::kError,
-              fmt::format("CheckFrequency {} {}, so {}", Quote(item->value), c.reason, effect));
+              fmt::format("CheckFrequency {} {}; {}", Quote(item->value), c.reason, effect));
     } else if (!c.clean) {
         r.Add(scan.display, line, Severity::kError,
               fmt::format("CheckFrequency {} {}", Quote(item->value), c.reason));
