@@ -28,6 +28,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -237,10 +238,18 @@ class SummaryReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
+        // With --benchmark_repetitions the median stands for the benchmark;
+        // otherwise its single run does.
         for (const Run& r : runs) {
-            if (r.error_occurred || r.run_type != Run::RT_Iteration) continue;
+            if (r.error_occurred) continue;
+            const bool median = r.run_type == Run::RT_Aggregate && r.aggregate_name == "median";
+            if (r.run_type != Run::RT_Iteration && !median) continue;
+            const std::string name = r.run_name.str();
+            if (!median && m_fromMedian.count(name) != 0) continue;
             auto it = r.counters.find("bytes_per_second");
-            if (it != r.counters.end()) m_rate[r.benchmark_name()] = it->second.value / 1e6;
+            if (it == r.counters.end()) continue;
+            m_rate[name] = it->second.value / 1e6;
+            if (median) m_fromMedian.insert(name);
         }
     }
     void Finalize() override {
@@ -270,6 +279,7 @@ private:
         return it == m_rate.end() ? 0.0 : it->second;
     }
     std::map<std::string, double> m_rate;
+    std::set<std::string> m_fromMedian;
 };
 
 }  // namespace
