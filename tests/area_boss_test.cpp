@@ -18,7 +18,10 @@
 #include <vector>
 
 #include "AreaBossSystem.h"
+#include "Kernel.h"
 #include "RecordingKernel.h"
+#include "StandInScripts.h"
+#include "TeamSystem.h"
 #include "Utility.h"
 #include "VarList.h"
 
@@ -1012,6 +1015,142 @@ TEST_F(AreaBossTest, ReturnWithoutLeftTeamOrBossChangesNothing) {
     EXPECT_EQ(w.Int(boss, "SelectCount"), 0);
     EXPECT_EQ(w.Int(other, "SelectCount"), 0);
     EXPECT_EQ(w.k.Count("SetInt"), 0u);
+}
+
+// ---- in the reference host -----------------------------------------------------------
+
+host::KernelOptions QuietOptions() {
+    host::KernelOptions options;
+    options.echoToTerminal = false;
+    options.resourceDir = TEST_RESOURCES_DIR;
+    return options;
+}
+
+// Both creator modules on the sample data in the host kernel, with its team
+// module and stand-in fight scripts; time points go to the fake module.
+class BossInHost : public ::testing::Test {
+protected:
+    BossInHost() : kernel(QuietOptions()), teams(kernel), standIn(kernel, &teams) {}
+
+    void SetUp() override {
+        ResetRandomState();
+        AreaBossSystem::s_stateTable.clear();
+        NpcCreatorSystem::s_modelProbTable.clear();
+        NpcCreatorSystem::s_creatorProbTable.clear();
+        teams.Install();
+        standIn.Install();
+        kernel.RegisterModule("TeamSystem", &teams);
+        kernel.RegisterModule("EventTimeSystem", &eventTime);
+        ASSERT_TRUE(kernel.RunLifecycle({{"NpcCreatorSystem", &npc}, {"AreaBossSystem", &boss}})
+                        .ok());
+        scene = kernel.CreateScene("boss_field", 305, 0);
+        kernel.SetCurrentScene(scene);
+    }
+    void TearDown() override {
+        NpcCreatorSystem::s_instance = nullptr;
+        NpcCreatorSystem::s_teamSystem = nullptr;
+        AreaBossSystem::s_eventTimeSystem = nullptr;
+        AreaBossSystem::s_checkFrequency = 10;
+        AreaBossSystem::s_stateTable.clear();
+        NpcCreatorSystem::s_modelProbTable.clear();
+        NpcCreatorSystem::s_creatorProbTable.clear();
+    }
+
+    ObjectId Boss(int maxSelectCount) {
+        host::ObjectSpec spec;
+        spec.className = "AreaBossNPCCreator";
+        spec.config = "AreaBossNPCCreator";
+        spec.configIndex = 12;
+        spec.scene = scene;
+        spec.properties = {{"CreatorType", int32_t{1}}, {"MaxSelectCount", maxSelectCount}};
+        return kernel.CreateObject(spec);
+    }
+    ObjectId Member(const std::string& config) {
+        host::ObjectSpec spec;
+        spec.className = "Flag";
+        spec.config = config;
+        spec.scene = scene;
+        return kernel.CreateObject(spec);
+    }
+    // Takes the last fight of a boss of two, so the point is hidden and
+    // fighting, and puts extra members into the player's left team.
+    void LastFightWith(const ObjectId& bossPoint, const ObjectId& player,
+                       const std::vector<ObjectId>& extra) {
+        kernel.SetInt(bossPoint, "SelectCount", 1);
+        kernel.Select(player, bossPoint, 1);
+        ASSERT_EQ(kernel.QueryInt(bossPoint, "IsFighting"), 1);
+        const ObjectId fight = kernel.QueryObject(player, "Fighting");
+        ASSERT_EQ(kernel.QueryObject(fight, "HelperInfo"), bossPoint);
+        const ObjectId left = kernel.GetChild(fight, u"LeftTeam");
+        for (const ObjectId& m : extra)
+            kernel.AddRecordRowValues(left, "PkMemberInfo", -1,
+                                      host::HostVarList::Of({int32_t{0}, m, std::u16string()}));
+    }
+
+    host::Kernel kernel;
+    host::TeamSystem teams;
+    host::StandInScripts standIn;
+    FakeEventTime eventTime;
+    NpcCreatorSystem npc;
+    AreaBossSystem boss;
+    ObjectId scene;
+};
+
+TEST_F(BossInHost, SampleTableSetsTheCheckPeriod) {
+    const ObjectId point = Boss(2);
+    EXPECT_EQ(AreaBossSystem::s_checkFrequency, 30);
+    EXPECT_EQ(kernel.HeartbeatInterval(point, kCheckBeat), 30000);
+    EXPECT_EQ(kernel.QueryInt(point, "SelectCount"), 2);
+    EXPECT_EQ(kernel.QueryInt(point, "CantVisible"), 0);
+}
+
+TEST_F(BossInHost, ReturnWithOnlyFlagsBesideThePlayerGivesTheFightBack) {
+    const ObjectId point = Boss(2);
+    const ObjectId player = kernel.CreatePlayer(u"Ann", 1, scene);
+    LastFightWith(point, player, {Member("Flag"), Member("Flag")});
+    kernel.Command(player, player, host::HostVarList::Of({int32_t{1019}}));
+    EXPECT_EQ(kernel.QueryInt(point, "SelectCount"), 1);
+    EXPECT_EQ(kernel.QueryInt(point, "CantVisible"), 0);
+    EXPECT_EQ(kernel.QueryInt(point, "IsFighting"), 0);
+    EXPECT_EQ(kernel.QueryInt(point, "Invisible"), 1);
+}
+
+TEST_F(BossInHost, MemberOfAnotherConfigIsNoFlag) {
+    const ObjectId point = Boss(2);
+    const ObjectId player = kernel.CreatePlayer(u"Ann", 1, scene);
+    const ObjectId gone = Member("Flag");
+    LastFightWith(point, player, {Member("Flag"), gone, Member("FlagPole")});
+    kernel.Destroy(gone);  // a dead member is skipped, whatever it was
+    EXPECT_FALSE(AreaBossSystem::IsSoloFighter(&kernel, player));
+    kernel.Command(player, player, host::HostVarList::Of({int32_t{1019}}));
+    EXPECT_EQ(kernel.QueryInt(point, "SelectCount"), 0);
+    EXPECT_EQ(kernel.QueryInt(point, "IsFighting"), 1);
+}
+
+TEST_F(BossInHost, KillsInTheHostCountDownAndHide) {
+    const ObjectId point = Boss(2);
+    const ObjectId ann = kernel.CreatePlayer(u"Ann", 1, scene);
+    kernel.Select(ann, point, 1);
+    standIn.FightWon(ann);
+    EXPECT_EQ(kernel.QueryInt(point, "CurNPCCount"), 1);
+    EXPECT_EQ(kernel.QueryInt(point, "CantVisible"), 0);
+    kernel.Select(ann, point, 1);
+    standIn.FightWon(ann);
+    EXPECT_EQ(kernel.QueryInt(point, "CurNPCCount"), 0);
+    EXPECT_EQ(kernel.QueryInt(point, "CantVisible"), 1);
+}
+
+TEST_F(BossInHost, InactivePointHidesAndActivePointOpensOnTheClock) {
+    const ObjectId point = Boss(2);
+    kernel.AdvanceTime(30000);
+    EXPECT_EQ(kernel.QueryInt(point, "CantVisible"), 1);
+    boss.SetActivityState(nullptr, 1, "12");
+    kernel.AdvanceTime(30000);
+    EXPECT_EQ(kernel.HeartbeatInterval(point, kRefreshBeat), 60000);  // RefreshTime 0
+    kernel.AdvanceTime(59999);
+    EXPECT_EQ(kernel.QueryInt(point, "CantVisible"), 1);
+    kernel.AdvanceTime(1);
+    EXPECT_EQ(kernel.QueryInt(point, "CantVisible"), 0);
 }
 
 }  // namespace
