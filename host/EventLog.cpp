@@ -132,6 +132,14 @@ uint64_t EventLog::Add(Event e) {
 }
 
 Event* EventLog::Get(uint64_t seq) {
+    if (m_events.empty() || seq > m_events.back().seq) return nullptr;
+    // Usually asked for a recent event, and seqs are consecutive unless the
+    // log was disabled for a while: try the direct position first.
+    const uint64_t back = m_events.back().seq - seq;
+    if (back < m_events.size()) {
+        Event& guess = m_events[m_events.size() - 1 - back];
+        if (guess.seq == seq) return &guess;
+    }
     auto it = std::lower_bound(m_events.begin(), m_events.end(), seq,
                                [](const Event& e, uint64_t s) { return e.seq < s; });
     return it != m_events.end() && it->seq == seq ? &*it : nullptr;

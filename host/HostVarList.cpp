@@ -83,11 +83,39 @@ std::string FormatValue(const Value& v) {
 HostVarList::HostVarList(const IVarList& other) { Concat(other); }
 HostVarList::HostVarList(const HostVarList& other) { Concat(other); }
 
+HostVarList::HostVarList(HostVarList&& other) noexcept
+    : m_chunks(std::move(other.m_chunks)), m_count(other.m_count) {
+    other.m_chunks.clear();
+    other.m_count = 0;
+}
+
+HostVarList& HostVarList::operator=(HostVarList&& other) noexcept {
+    if (&other != this) {
+        m_chunks = std::move(other.m_chunks);
+        m_count = other.m_count;
+        other.m_chunks.clear();
+        other.m_count = 0;
+    }
+    return *this;
+}
+
 HostVarList& HostVarList::operator=(const IVarList& other) {
     if (&other == this) return *this;
-    HostVarList copy(other);  // other may alias an entry of ours through a view
-    m_entries.swap(copy.m_entries);
+    HostVarList copy(other);
+    *this = std::move(copy);
     return *this;
+}
+
+// Chunk k starts at index 8 * (2^k - 1).
+const HostVarList::Entry& HostVarList::EntryAt(uint64_t index) const {
+    const uint64_t q = index / kFirstChunk + 1;
+    const int k = 63 - __builtin_clzll(q);
+    const uint64_t start = kFirstChunk * ((uint64_t{1} << k) - 1);
+    return m_chunks[k][index - start];
+}
+
+HostVarList::Entry& HostVarList::EntryAt(uint64_t index) {
+    return const_cast<Entry&>(static_cast<const HostVarList*>(this)->EntryAt(index));
 }
 
 HostVarList& HostVarList::operator=(const HostVarList& other) {
@@ -102,7 +130,13 @@ HostVarList HostVarList::Of(const std::vector<Value>& values) {
 
 bool HostVarList::Push(int tag, Value v) {
     uint32_t typeWord = (static_cast<uint32_t>(tag & 15) << 4) | static_cast<uint32_t>(v.index());
-    m_entries.push_back(Entry{typeWord, std::move(v)});
+    const uint64_t capacity = kFirstChunk * ((uint64_t{1} << m_chunks.size()) - 1);
+    if (m_count == capacity)
+        m_chunks.push_back(std::make_unique<Entry[]>(kFirstChunk << m_chunks.size()));
+    Entry& e = EntryAt(m_count);
+    e.typeWord = typeWord;
+    e.value = std::move(v);
+    ++m_count;
     return true;
 }
 
@@ -171,12 +205,16 @@ bool HostVarList::Append(const IVarList& other, uint64_t start, uint64_t count) 
     return true;
 }
 
-void HostVarList::Clear() { m_entries.clear(); }
-bool HostVarList::IsEmpty() const { return m_entries.empty(); }
-uint64_t HostVarList::GetCount() const { return m_entries.size(); }
+void HostVarList::Clear() {
+    // Chunks are kept for reuse; their values are released now.
+    for (uint64_t i = 0; i < m_count; ++i) EntryAt(i).value = std::monostate{};
+    m_count = 0;
+}
+bool HostVarList::IsEmpty() const { return m_count == 0; }
+uint64_t HostVarList::GetCount() const { return m_count; }
 
 uint32_t HostVarList::GetTypeWord(uint64_t index) const {
-    return index < m_entries.size() ? m_entries[index].typeWord : 0;
+    return index < m_count ? EntryAt(index).typeWord : 0;
 }
 int HostVarList::GetType(uint64_t index) const {
     return static_cast<int>(GetTypeWord(index) & 15);
@@ -186,8 +224,8 @@ int HostVarList::GetTag(uint64_t index) const {
 }
 
 const HostVarList::Entry* HostVarList::Find(uint64_t index, int type) const {
-    if (index >= m_entries.size()) return nullptr;
-    const Entry& e = m_entries[index];
+    if (index >= m_count) return nullptr;
+    const Entry& e = EntryAt(index);
     return static_cast<int>(e.value.index()) == type ? &e : nullptr;
 }
 HostVarList::Entry* HostVarList::Find(uint64_t index, int type) {
@@ -266,7 +304,7 @@ bool HostVarList::SetObject(uint64_t index, const ObjectId& value) {
 
 const Value& HostVarList::At(uint64_t index) const {
     static const Value kNone;
-    return index < m_entries.size() ? m_entries[index].value : kNone;
+    return index < m_count ? EntryAt(index).value : kNone;
 }
 
 // ---- free functions --------------------------------------------------------

@@ -3,7 +3,7 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
+#include <memory>
 #include <string>
 #include <variant>
 #include <vector>
@@ -35,9 +35,10 @@ std::string FormatValue(const Value& v);
 // Name of a type code: "int", "wstring", ... ("type9" beyond the table).
 const char* TypeName(int type);
 
-// IVarList over a deque, so appends never move earlier entries and the
-// pointers the read operations hand out stay valid until that entry is set
-// again or the list is cleared or destroyed. Same read/set contract as every
+// IVarList over chunks of doubling size (8, 16, 32, ... entries), so appends
+// never move earlier entries and the pointers the read operations hand out
+// stay valid until that entry is set again or the list is cleared or
+// destroyed. An empty list allocates nothing. Same read/set contract as every
 // IVarList: reads of another type or past the end give defaults, sets change
 // an existing entry of the same type only and keep its tag.
 class HostVarList final : public IVarList {
@@ -47,8 +48,8 @@ public:
     HostVarList(const HostVarList& other);
     HostVarList& operator=(const IVarList& other);
     HostVarList& operator=(const HostVarList& other);
-    HostVarList(HostVarList&&) noexcept = default;
-    HostVarList& operator=(HostVarList&&) noexcept = default;
+    HostVarList(HostVarList&& other) noexcept;
+    HostVarList& operator=(HostVarList&& other) noexcept;
     ~HostVarList() override = default;
 
     // Builds a list from values in order (tags 0); monostate and bool are skipped.
@@ -101,11 +102,15 @@ private:
         uint32_t typeWord;
         Value value;
     };
+    static constexpr uint64_t kFirstChunk = 8;
     const Entry* Find(uint64_t index, int type) const;
     Entry* Find(uint64_t index, int type);
+    const Entry& EntryAt(uint64_t index) const;
+    Entry& EntryAt(uint64_t index);
     bool Push(int tag, Value v);
 
-    std::deque<Entry> m_entries;
+    std::vector<std::unique_ptr<Entry[]>> m_chunks;  // chunk k holds 8 << k entries
+    uint64_t m_count = 0;
 };
 
 // Every value of a list, in order (user data copied, tags dropped).

@@ -586,7 +586,7 @@ void Kernel::CreateClasses() {
         e.kind = EventKind::ClassEvent;
         e.name = "OnCreateClass";
         e.text = m_classes[i].name;
-        e.args = args;
+        e.args.Concat(args);
         m_log.Add(std::move(e));
         RunHooks(list, none, none, args, false, nullptr);
         LeaveDispatch();
@@ -1355,7 +1355,7 @@ int Kernel::RaiseClassEvent(const ObjectId& obj, const std::string& event, const
     e.name = event;
     e.sender = sender;
     e.target = self;
-    e.args = args;
+    e.args.Concat(args);
     m_log.Add(std::move(e));
     if (!EnterDispatch(event.c_str(), self)) return -1;
     const auto& hooks = CollectHooks(kClassEvent, cls, 0, event);
@@ -1366,6 +1366,10 @@ int Kernel::RaiseClassEvent(const ObjectId& obj, const std::string& event, const
 }
 
 int Kernel::Select(const ObjectId& player, const ObjectId& target, int selectFunction) {
+    if (!Exists(player)) {
+        HostLog("select by " + Obj(player) + " refused: no such object");
+        return -1;
+    }
     HostVarList args;
     args.AddInt(selectFunction);
     return RaiseClassEvent(target, "OnSelect", player, args);
@@ -1402,7 +1406,7 @@ int Kernel::ClientMessage(const ObjectId& player, const IVarList& args) {
     e.sender = self;
     e.target = self;
     e.id = args.IntVal(0);
-    e.args = args;
+    e.args.Concat(args);
     m_log.Add(std::move(e));
     if (!EnterDispatch("client message", self)) return -1;
     const auto& hooks = CollectHooks(kCustomHook, -1, args.IntVal(0), std::string());
@@ -1430,7 +1434,7 @@ int Kernel::Command(const ObjectId& sender, const ObjectId& target, const IVarLi
     e.sender = from;
     e.target = to;
     e.id = id;
-    if (m_log.enabled()) e.args = args;
+    if (m_log.enabled()) e.args.Concat(args);
     const uint64_t seq = m_log.Add(std::move(e));
     const Object* o = Get(to);
     if (o == nullptr) {
@@ -1459,7 +1463,7 @@ bool Kernel::Custom(const ObjectId& sender, const ObjectId& target, const IVarLi
     e.sender = from;
     e.target = to;
     e.id = args.IntVal(0);
-    e.args = args;
+    e.args.Concat(args);
     m_log.Add(std::move(e));
     if (!Exists(to)) {
         HostLog(Format("custom message %d to %s not delivered: no such object", args.IntVal(0),
@@ -1480,7 +1484,7 @@ int Kernel::CommandByName(const char16_t* name, const IVarList& args) {
     e.kind = EventKind::CommandByName;
     e.targetName = who;
     e.id = args.IntVal(0);
-    e.args = args;
+    e.args.Concat(args);
     const ObjectId player = FindPlayer(who.c_str());
     if (!player.IsNull()) {
         e.target = player;
@@ -1512,7 +1516,7 @@ bool Kernel::SysInfo(const ObjectId& player, int infoKind, const char* textId,
     e.target = player;
     e.id = infoKind;
     e.name = Str(textId);
-    e.args = args;
+    e.args.Concat(args);
     m_log.Add(std::move(e));
     if (!Exists(player)) {
         HostLog("notice " + Str(textId) + " to " + Obj(player) + " not delivered: no such object");
@@ -1527,7 +1531,7 @@ bool Kernel::SysInfoByWorld(int infoKind, const char* textId, const IVarList& ar
     e.kind = EventKind::SysInfoByWorld;
     e.id = infoKind;
     e.name = Str(textId);
-    e.args = args;
+    e.args.Concat(args);
     m_log.Add(std::move(e));
     return true;
 }
@@ -1604,7 +1608,7 @@ bool Kernel::CommandOffline(const char16_t* name, const ObjectId& player,
     e.id = msg.IntVal(0);
     e.result = ok ? 1 : 0;
     e.text = "from u\"" + Utf16ToUtf8(Wide(senderName)) + "\" #" + std::to_string(senderNameId);
-    e.args = msg;
+    e.args.Concat(msg);
     m_log.Add(std::move(e));
     if (!ok)
         HostLog("offline command to u\"" + Utf16ToUtf8(who) + "\" refused: no such offline player");
