@@ -115,8 +115,8 @@ int AreaBossSystem::SetActivityState(void*, int state, const std::string& key) {
 
 // ---- refresh cycle -----------------------------------------------------------
 
-int AreaBossSystem::OnAreaBossCreatorLoad(IKernel* kernel, const ObjectId& creator,
-                                          const ObjectId&, const IVarList&) {
+int AreaBossSystem::OnAreaBossCreatorLoad(IKernel* kernel, const ObjectId& creator, const ObjectId&,
+                                          const IVarList&) {
     FillModelInfo(kernel, creator);
     FillNpcInfo(kernel, creator);
 
@@ -142,8 +142,9 @@ int AreaBossSystem::OnAreaBossCreatorLoad(IKernel* kernel, const ObjectId& creat
     if (s_eventTimeSystem == nullptr) {
         // Init found no event-time module: the time point cannot be kept.
         const std::string line =
-            std::string("AreaBossSystem::OnAreaBossCreatorLoad: no EventTimeSystem module, "
-                        "time point not registered for creator ") +
+            std::string(
+                "AreaBossSystem::OnAreaBossCreatorLoad: no EventTimeSystem module, "
+                "time point not registered for creator ") +
             IntToString(kernel->GetConfigIndex(creator)) + " FRTime=" + timeText;
         kernel->Trace(line.c_str());
         return 1;
@@ -178,7 +179,8 @@ int AreaBossSystem::PointTimeRefreshNPC(IKernel* kernel, const ObjectId& creator
         if (!kernel->FindHeartBeat(creator, kRefreshBeat)) AttachRefreshBeat(kernel, creator);
         return 1;
     }
-    if (kernel->FindHeartBeat(creator, kRefreshBeat)) kernel->RemoveHeartBeat(creator, kRefreshBeat);
+    if (kernel->FindHeartBeat(creator, kRefreshBeat))
+        kernel->RemoveHeartBeat(creator, kRefreshBeat);
     if (kernel->FindHeartBeat(creator, kModelBeat)) kernel->RemoveHeartBeat(creator, kModelBeat);
     Hide(kernel, creator);
     return 1;

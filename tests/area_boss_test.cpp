@@ -109,8 +109,8 @@ public:
     RecordingKernel k;
     std::map<std::string, Obj> objs;
     ObjectId scene;
-    int permission = 1;                 // answer of the creator's hooks to 976
-    std::optional<int> scriptAnswer;    // get_npc_count; none: the script fails
+    int permission = 1;               // answer of the creator's hooks to 976
+    std::optional<int> scriptAnswer;  // get_npc_count; none: the script fails
 
     FakeWorld() {
         Install();
@@ -269,10 +269,17 @@ private:
             Row values;
             for (uint64_t i = 0; i < c.list->GetCount(); ++i) {
                 switch (c.list->GetType(i)) {
-                    case VTYPE_INT: values.push_back(c.list->IntVal(i)); break;
-                    case VTYPE_FLOAT: values.push_back(c.list->FloatVal(i)); break;
-                    case VTYPE_STRING: values.push_back(std::string(c.list->StringVal(i))); break;
-                    default: return Reply(false);
+                    case VTYPE_INT:
+                        values.push_back(c.list->IntVal(i));
+                        break;
+                    case VTYPE_FLOAT:
+                        values.push_back(c.list->FloatVal(i));
+                        break;
+                    case VTYPE_STRING:
+                        values.push_back(std::string(c.list->StringVal(i)));
+                        break;
+                    default:
+                        return Reply(false);
                 }
             }
             (*t)[size_t(row)] = values;
@@ -745,9 +752,9 @@ TEST_F(AreaBossTest, RefusedPermissionChangesNothing) {
     const ObjectId player = w.Add(ObjectId{60, 1}, "player", 0);
     w.permission = 0;
     Select(boss, player);
-    EXPECT_EQ(w.k.Texts({"Command", "SetInt", "Custom"}),
-              (std::vector<std::string>{"Command(" + Text(player) + ", " + Text(boss) +
-                                        ", [976])"}));
+    EXPECT_EQ(
+        w.k.Texts({"Command", "SetInt", "Custom"}),
+        (std::vector<std::string>{"Command(" + Text(player) + ", " + Text(boss) + ", [976])"}));
     EXPECT_EQ(w.Int(boss, "SelectCount"), 2);
 }
 
@@ -797,8 +804,8 @@ TEST_F(AreaBossTest, EncounterCommandsCarryTheModelIndexAndTheList) {
     Select(boss, player);
     const auto started = w.Commands(997);
     ASSERT_EQ(started.size(), 1u);
-    EXPECT_EQ(started[0]->Text(), "Command(" + Text(boss) + ", " + Text(boss) + ", [997, 1200, " +
-                                      Text(boss) + "])");
+    EXPECT_EQ(started[0]->Text(),
+              "Command(" + Text(boss) + ", " + Text(boss) + ", [997, 1200, " + Text(boss) + "])");
     const auto list = w.Commands(1001);
     ASSERT_EQ(list.size(), 1u);
     const CVarList& args = *list[0]->list;
@@ -1041,8 +1048,8 @@ protected:
         standIn.Install();
         kernel.RegisterModule("TeamSystem", &teams);
         kernel.RegisterModule("EventTimeSystem", &eventTime);
-        ASSERT_TRUE(kernel.RunLifecycle({{"NpcCreatorSystem", &npc}, {"AreaBossSystem", &boss}})
-                        .ok());
+        ASSERT_TRUE(
+            kernel.RunLifecycle({{"NpcCreatorSystem", &npc}, {"AreaBossSystem", &boss}}).ok());
         scene = kernel.CreateScene("boss_field", 305, 0);
         kernel.SetCurrentScene(scene);
     }
