@@ -50,6 +50,9 @@ inline size_t Spread(uint32_t hash) {
 // integer, as the resource format has always promised.
 constexpr long long kMaxFileSize = 0x7fffffffLL;
 
+// Files up to this size are read into a buffer on the stack.
+constexpr size_t kStackBuffer = 4096;
+
 // First CR, LF or NUL in [p, end), or end.
 inline const char* FindBreakOrNul(const char* p, const char* end) {
 #if defined(__SSE2__)
@@ -129,25 +132,33 @@ bool CIniFile::LoadFromFile() {
     if (size < 0 || static_cast<long long>(size) > kMaxFileSize) return false;
 
     const size_t n = static_cast<size_t>(size);
-    std::unique_ptr<char[]> buffer(new (std::nothrow) char[n + 2]);
-    if (!buffer) return false;
+    // Small tables (the common case) are read into the stack; a heap block
+    // that large would also make the allocator tidy up before serving it.
+    char local[kStackBuffer];
+    std::unique_ptr<char[]> heap;
+    char* buffer = local;
+    if (n + 2 > sizeof local) {
+        heap.reset(new (std::nothrow) char[n + 2]);
+        if (!heap) return false;
+        buffer = heap.get();
+    }
     // The whole file in one read (looping only where the system hands it over
     // in parts); fewer bytes than the size means the file could not be read.
     size_t got = 0;
     while (got < n) {
-        const ssize_t r = ::pread(file.fd, buffer.get() + got, n - got, off_t(got));
+        const ssize_t r = ::pread(file.fd, buffer + got, n - got, off_t(got));
         if (r < 0 && errno == EINTR) continue;
         if (r <= 0) return false;
         got += size_t(r);
     }
     // Something that is not a plain file (a directory) may report size 0;
     // it cannot be read at all.
-    if (n == 0 && ::pread(file.fd, buffer.get(), 1, 0) < 0) return false;
+    if (n == 0 && ::pread(file.fd, buffer, 1, 0) < 0) return false;
     // The last line is always terminated, whether or not the file ends in one.
     buffer[n] = '\r';
     buffer[n + 1] = '\n';
 
-    Parse(buffer.get(), n + 2);
+    Parse(buffer, n + 2);
     m_loaded = true;
     return true;
 }
