@@ -56,7 +56,12 @@ void World::ThreadMain() {
             task = std::move(m_tasks.front());
             m_tasks.pop_front();
         }
-        task();
+        try {
+            task();
+        } catch (...) {
+            // Call's tasks keep their exceptions for the caller; nothing
+            // else posted here throws, and the thread must live on.
+        }
     }
 }
 
@@ -68,7 +73,15 @@ bool World::Start() {
     m_threadId = m_thread.get_id();
     std::promise<bool> started;
     std::future<bool> result = started.get_future();
-    Post([this, &started] { started.set_value(StartOnThread()); });
+    Post([this, &started] {
+        bool ok = false;
+        try {
+            ok = StartOnThread();
+        } catch (const std::exception& e) {
+            m_error = std::string("world start failed: ") + e.what();
+        }
+        started.set_value(ok);
+    });
     if (result.get()) return true;
     Stop();
     return false;

@@ -16,6 +16,7 @@
 #include <future>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <type_traits>
@@ -60,17 +61,20 @@ public:
     // plug-in cannot be loaded; a module whose Init fails is only reported
     // (lifecycle()).
     bool Start();
-    // Unloads the plug-in and ends the thread (both on the thread). Idempotent.
+    // Unloads the plug-in and ends the thread (both on the thread).
+    // Idempotent; does nothing when called from the world thread itself.
     void Stop();
     bool running() const { return m_thread.joinable(); }
 
     // Runs fn(kernel) on the world thread and waits for its result; an
     // exception thrown by fn is rethrown here. From the world thread itself
-    // fn runs at once. Only between Start and Stop.
+    // fn runs at once. Only between a successful Start and Stop: otherwise
+    // std::logic_error (there is no thread to run fn, nor a kernel).
     template <class F>
     auto Call(F&& fn) -> std::invoke_result_t<F, Kernel&> {
         using R = std::invoke_result_t<F, Kernel&>;
         if (OnWorldThread()) return fn(*m_kernel);
+        if (!running() || !m_kernel) throw std::logic_error("the world is not running");
         std::packaged_task<R()> task([this, &fn]() -> R { return fn(*m_kernel); });
         std::future<R> result = task.get_future();
         Post([&task] { task(); });

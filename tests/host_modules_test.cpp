@@ -426,6 +426,20 @@ TEST(World, CallsRunOnTheWorldsOwnThread) {
     w.Stop();
     EXPECT_FALSE(w.running());
     w.Stop();  // twice is harmless
+    EXPECT_THROW(w.Call([](Kernel&) { return 1; }), std::logic_error);
+}
+
+TEST(World, AMissingPluginFailsTheStartWithAReason) {
+    WorldOptions o = PluginWorld();
+    o.pluginPath = "/nonexistent/libgamerules.so";
+    World w(o);
+    EXPECT_FALSE(w.Start());
+    EXPECT_NE(w.error().find("/nonexistent/libgamerules.so"), std::string::npos);
+    EXPECT_FALSE(w.running());
+    o.privatePluginCopy = false;
+    World direct(o);
+    EXPECT_FALSE(direct.Start());
+    EXPECT_NE(direct.error().find("cannot load"), std::string::npos);
 }
 
 TEST(World, RealPluginGoesThroughItsLifecycleAndDeclaresNpcCreator) {
