@@ -363,6 +363,25 @@ TEST(IniFile, HashFoldsLettersAndTakesBytesUnsigned) {
     EXPECT_EQ(IniHash(std::string(20, '\xFF').c_str()), want);
 }
 
+TEST(IniFile, FilesAroundTheSmallBufferSizeReadWhole) {
+    // Sizes on both sides of where the reader switches from its stack buffer
+    // to the heap; the last line has no line end and must still count.
+    TempDir dir;
+    for (size_t size : {4093u, 4094u, 4095u, 4096u, 4097u, 70000u}) {
+        std::string text = "[S]\n";
+        const std::string tail = "\nlast=end";
+        const std::string pad(size - text.size() - 4 - tail.size(), 'x');
+        text += "pad=" + pad + tail;
+        ASSERT_EQ(text.size(), size);
+        CIniFile ini(dir.Write("s" + std::to_string(size) + ".ini", text).c_str());
+        ASSERT_TRUE(ini.LoadFromFile()) << size;
+        const Entries items = ItemsOf(ini, 0);
+        ASSERT_EQ(items.size(), 2u) << size;
+        EXPECT_TRUE(items[0].second == pad) << size;
+        EXPECT_EQ(items[1], std::make_pair(std::string("last"), std::string("end"))) << size;
+    }
+}
+
 TEST(IniFile, MissingFileFailsAndLeavesObjectEmpty) {
     TempDir dir;
     CIniFile ini(dir.Write("a.ini", "[S]\nk=1\n").c_str());
