@@ -221,12 +221,16 @@ SimulationResult RunSimulation(const SimulateOptions& o) {
         spec.configIndex = o.creator;
         spec.scene = scene;
         const int cls = k.ClassIndex("NpcCreator");
-        // Re-draw the model and refill the counter every virtual second, so
-        // each sample starts with a fresh model draw and never runs dry.
-        const std::pair<const char*, int> settings[] = {
-            {"CreatorType", 0},     {"RefreshTime", 1},          {"RefreshModelTime", 1},
-            {"MaxSelectCount", 1000}, {"SelectCount", 1000},     {"NoticeByWorldRefresh", 0},
-            {"NoticeByWorldBeKilled", 0}};
+        // Re-draw the model every virtual second, so each sample starts with
+        // a fresh model draw. The selection counter starts high enough never
+        // to run dry, and its refresh (which only restores it) is put off.
+        const std::pair<const char*, int> settings[] = {{"CreatorType", 0},
+                                                        {"RefreshTime", 1000000000},
+                                                        {"RefreshModelTime", 1},
+                                                        {"MaxSelectCount", INT_MAX},
+                                                        {"SelectCount", INT_MAX},
+                                                        {"NoticeByWorldRefresh", 0},
+                                                        {"NoticeByWorldBeKilled", 0}};
         for (const auto& [name, value] : settings) {
             const host::PropertyDecl* decl = k.FindPropertyDecl(cls, name);
             if (decl != nullptr && decl->type == VTYPE_INT) {
@@ -255,7 +259,7 @@ SimulationResult RunSimulation(const SimulateOptions& o) {
         world.Run([&](host::Kernel& k) {
             const double cpuStart = ThreadCpuSeconds();
             std::array<bool, 9> taken{};
-            std::set<int> seen;
+            std::vector<int> seen;  // configs already counted for this encounter
             for (int64_t n = 0; n < batch; ++n) {
                 k.AdvanceTime(1000);
                 const int model = k.QueryInt(creator, "Model");
@@ -286,7 +290,10 @@ SimulationResult RunSimulation(const SimulateOptions& o) {
                     NpcStat& s = npcs[config];
                     s.npcConfig = config;
                     ++s.appearances;
-                    if (seen.insert(config).second) ++s.selectsWith;
+                    if (std::find(seen.begin(), seen.end(), config) == seen.end()) {
+                        seen.push_back(config);
+                        ++s.selectsWith;
+                    }
                     if (slot < 0 || slot > 8) {
                         ++res.slotOutOfRange;
                     } else if (taken[size_t(slot)]) {
