@@ -237,6 +237,22 @@ TEST_F(SimulateTest, TableNamesModelsAndImpossibleDraws) {
     EXPECT_EQ(r.err.find("simulating"), std::string::npos) << r.err;
 }
 
+TEST_F(SimulateTest, ProgressBarOnlyOnATerminal) {
+    if (!tools::ProgramOnPath("script")) GTEST_SKIP() << "no 'script' to give rulehost a terminal";
+    const std::string cmd = std::string(TEST_RULEHOST_PATH) + " simulate --resources " +
+                            s_data->str() + " --plugin " + TEST_PLUGIN_PATH +
+                            " --creator 7 --selects 20000";
+    const tools::ProcessResult tty = tools::RunProcess({"script", "-qec", cmd, "/dev/null"});
+    EXPECT_EQ(tty.exitCode, 0) << tty.out;
+    EXPECT_NE(tty.out.find("simulating ["), std::string::npos) << tty.out;
+    EXPECT_NE(tty.out.find("100%"), std::string::npos) << tty.out;
+    const tools::ProcessResult quiet =
+        tools::RunProcess({"script", "-qec", cmd + " --no-progress", "/dev/null"});
+    EXPECT_EQ(quiet.exitCode, 0) << quiet.out;
+    EXPECT_EQ(quiet.out.find("simulating ["), std::string::npos) << quiet.out;
+    EXPECT_NE(quiet.out.find("model shown at select"), std::string::npos) << quiet.out;
+}
+
 TEST_F(SimulateTest, UnknownCreatorIsRefusedWithTheKnownOnes) {
     const tools::ProcessResult r = Simulate({"--creator", "404", "--selects", "10"});
     EXPECT_EQ(r.exitCode, 3);
