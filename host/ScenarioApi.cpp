@@ -841,6 +841,113 @@ int ApiHeartbeatDue(ScenarioRunner& r, lua_State* L) {
     return 1;
 }
 
+// Row values converted by the record's declared column types (untyped
+// columns take the Lua value's own type).
+HostVarList RowValues(Kernel& k, const ObjectId& obj, const std::string& rec,
+                      const std::vector<LuaVal>& values) {
+    if (!k.Exists(obj)) throw ApiError(ObjText(obj) + " does not exist");
+    const RecordDecl* decl = k.FindRecordDecl(k.ClassOf(obj), rec);
+    if (decl == nullptr) throw ApiError(k.ClassNameOf(obj) + " has no record " + rec);
+    if (int(values.size()) != decl->cols) {
+        throw ApiError("record " + rec + " has " + std::to_string(decl->cols) + " columns, " +
+                       std::to_string(values.size()) + " values given");
+    }
+    HostVarList list;
+    for (size_t c = 0; c < values.size(); ++c) {
+        int type = c < decl->colTypes.size() ? decl->colTypes[c] : 0;
+        std::string what = rec + " column " + std::to_string(c + 1);
+        list.AddValue(type != 0 ? ToDeclared(values[c], type, what) : ToUntyped(values[c], what));
+    }
+    return list;
+}
+
+std::vector<LuaVal> ReadList(lua_State* L, int index, const char* what) {
+    ArgTable(L, index, what);
+    std::vector<LuaVal> values;
+    lua_Integer n = lua_rawlen(L, index);
+    for (lua_Integer i = 1; i <= n; ++i) {
+        lua_rawgeti(L, index, i);
+        try {
+            values.push_back(ReadLuaVal(L, -1, what));
+        } catch (...) {
+            lua_pop(L, 1);
+            throw;
+        }
+        lua_pop(L, 1);
+    }
+    return values;
+}
+
+int AddRow(ScenarioRunner& r, const ObjectId& obj, const std::string& rec,
+           const std::vector<LuaVal>& values) {
+    int row = r.world().Call([&](Kernel& k) {
+        HostVarList list = RowValues(k, obj, rec, values);
+        return k.AddRecordRowValues(obj, rec.c_str(), -1, list);
+    });
+    if (row < 0) throw ApiError("cannot add a row to " + rec + " (full?)");
+    return row + 1;
+}
+
+int ApiAddRow(ScenarioRunner& r, lua_State* L) {
+    ObjectId obj = ArgObj(L, 1, "object");
+    std::string rec = ArgStr(L, 2, "record");
+    std::vector<LuaVal> values = ReadList(L, 3, "row");
+    lua_pushinteger(L, AddRow(r, obj, rec, values));
+    return 1;
+}
+
+int ApiRemoveRow(ScenarioRunner& r, lua_State* L) {
+    ObjectId obj = ArgObj(L, 1, "object");
+    std::string rec = ArgStr(L, 2, "record");
+    int row = ArgInt32(L, 3, "row");
+    lua_pushboolean(L, r.world().Call([&](Kernel& k) {
+        return row >= 1 && k.RemoveRecordRow(obj, rec.c_str(), row - 1);
+    }));
+    return 1;
+}
+
+int ApiFlag(ScenarioRunner& r, lua_State* L) {
+    ObjectId scene;
+    bool sceneGiven = false;
+    if (!lua_isnoneornil(L, 1)) {
+        Fields f(L, 1, "flag", {"scene"});
+        sceneGiven = f.Has("scene");
+        scene = f.Obj("scene");
+    }
+    ObjectId id = r.world().Call([&](Kernel& k) {
+        ObjectSpec spec;
+        spec.className = "Flag";
+        spec.config = "Flag";
+        spec.scene = sceneGiven ? scene : k.CurrentScene();
+        ObjectId flag = k.CreateObject(spec);
+        if (flag.IsNull()) throw ApiError("cannot create a flag");
+        return flag;
+    });
+    script::PushObjectId(L, id);
+    return 1;
+}
+
+// Puts obj into the left team of player's current fight, as the fight
+// script would for a teammate or a flag.
+int ApiJoinFight(ScenarioRunner& r, lua_State* L) {
+    ObjectId player = ArgObj(L, 1, "player");
+    ObjectId obj = ArgObj(L, 2, "member");
+    ObjectId left = r.world().Call([&](Kernel& k) {
+        ObjectId fight = k.QueryObject(player, "Fighting");
+        if (!k.Exists(fight)) throw ApiError(ObjText(player) + " is not fighting");
+        ObjectId team = k.GetChild(fight, u"LeftTeam");
+        if (!k.Exists(team)) throw ApiError("the fight of " + ObjText(player) + " has no LeftTeam");
+        return team;
+    });
+    std::vector<LuaVal> row(3);
+    row[0].kind = LuaVal::Int;
+    row[1].kind = LuaVal::Obj;
+    row[1].id = obj;
+    row[2].kind = LuaVal::Wide;
+    lua_pushinteger(L, AddRow(r, left, "PkMemberInfo", row));
+    return 1;
+}
+
 // ---- the event log -----------------------------------------------------------
 
 struct Expectation {
@@ -1317,6 +1424,10 @@ const ApiEntry kApi[] = {
     {"child", Entry<ApiChild>},
     {"heartbeat", Entry<ApiHeartbeat>},
     {"heartbeat_due", Entry<ApiHeartbeatDue>},
+    {"add_row", Entry<ApiAddRow>},
+    {"remove_row", Entry<ApiRemoveRow>},
+    {"flag", Entry<ApiFlag>},
+    {"join_fight", Entry<ApiJoinFight>},
     {"events", Entry<ApiEvents>},
     {"count_events", Entry<ApiCountEvents>},
     {"mark", Entry<ApiMark>},

@@ -340,6 +340,41 @@ TEST_F(ScenarioApiTest, TeamsAreBuiltAndRead) {
     EXPECT_EQ(r.checks, 4);
 }
 
+TEST_F(ScenarioApiTest, FlagsJoinTheFightThroughItsMemberRecord) {
+    auto r = Run(
+        "local p = player{name = 'P', camp = 1}\n"
+        "local c = creator{config = 'C', number = 7, props = {MaxSelectCount = 3}}\n"
+        "select(p, c, 1)\n"
+        "local left = child(get(p, 'Fighting'), 'LeftTeam')\n"
+        "check_eq(rows(left, 'PkMemberInfo'), 1, 'the player alone')\n"
+        "local f = flag{}\n"
+        "check_eq(config_of(f), 'Flag')\n"
+        "check_eq(join_fight(p, f), 2)\n"
+        "check_eq(record(left, 'PkMemberInfo')[2], {0, f, ''})\n"
+        "check(remove_row(left, 'PkMemberInfo', 2))\n"
+        "check(not remove_row(left, 'PkMemberInfo', 0), 'rows count from 1')\n"
+        "check_eq(rows(left, 'PkMemberInfo'), 1)\n"
+        "add_row(left, 'PkMemberInfo', {1, f})\n");
+    EXPECT_EQ(r.checks, 7);
+    ASSERT_EQ(r.failures.size(), 1u) << err_;
+    EXPECT_NE(r.failures[0].find("s.lua:14: record PkMemberInfo has 3 columns, 2 values given"),
+              std::string::npos)
+        << r.failures[0];
+}
+
+TEST_F(ScenarioApiTest, RowValuesFollowTheDeclaredColumnTypes) {
+    auto r = Run(
+        "local p = player{name = 'P', camp = 1}\n"
+        "local c = creator{config = 'C', number = 7, props = {MaxSelectCount = 3}}\n"
+        "select(p, c, 1)\n"
+        "local left = child(get(p, 'Fighting'), 'LeftTeam')\n"
+        "add_row(left, 'PkMemberInfo', {0, 'not an object', ''})\n");
+    ASSERT_EQ(r.failures.size(), 1u);
+    EXPECT_NE(r.failures[0].find("PkMemberInfo column 2: \"not an object\" does not fit"),
+              std::string::npos)
+        << r.failures[0];
+}
+
 TEST_F(ScenarioApiTest, RulesScriptCanBeCalledDirectly) {
     auto r = Run(
         "local p = player{name = 'P', camp = 1}\n"
