@@ -51,7 +51,7 @@ TEST_F(DemoTest, SummaryCountsEncountersFightsAndNotices) {
     EXPECT_LE(won, encounters);
     EXPECT_GT(SummaryNumber(out(), R"((\d+) model draws \(80000\))"), 0);
     EXPECT_GT(SummaryNumber(out(), R"((\d+) kills \(80001\))"), 0);
-    EXPECT_EQ(SummaryNumber(out(), R"(error lines in the log: (\d+))"), 0);
+    EXPECT_EQ(SummaryNumber(out(), R"(plug-in log lines \(problems it reported\): (\d+))"), 0);
 }
 
 TEST_F(DemoTest, SummaryAgreesWithTheTimeline) {
@@ -112,6 +112,24 @@ TEST(DemoCommand, StudioDataWithoutFarmNpcsFailsAndSaysWhatIsMissing) {
     EXPECT_EQ(r.exitCode, 1) << r.err;
     EXPECT_NE(r.out.find("missing: the farm team's leader got no encounter"), std::string::npos)
         << r.out;
+}
+
+TEST(DemoCommand, PluginLogLinesAreShownAsUtf8AndCounted) {
+    tools::ScratchDir data(TEST_RESOURCES_DIR);
+    // A property declared twice: the host refuses the second declaration and
+    // the plug-in's class loader reports it in Chinese (GBK bytes).
+    std::string xml = tools::ReadWholeFile(data.path() / "Struct/NPC/NpcCreator.xml");
+    const std::string anchor = "<Property Id=\"ModelEx\"";
+    const size_t at = xml.find(anchor);
+    ASSERT_NE(at, std::string::npos);
+    xml.insert(at, "<Property Id=\"ModelEx\" Type=\"int\" Description=\"twice\"/>\n    ");
+    data.Write("Struct/NPC/NpcCreator.xml", xml);
+    const tools::ProcessResult r = Demo({"--resources", data.str()});
+    EXPECT_EQ(r.exitCode, 0) << r.err << r.out;
+    EXPECT_NE(r.out.find("log: OnCreateClassFromXml失败: xml=Struct/NPC/NpcCreator.xml, id=ModelEx"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(SummaryNumber(r.out, R"(plug-in log lines \(problems it reported\): (\d+))"), 2);
 }
 
 TEST(DemoCommand, ChosenCreatorNumbersAreUsed) {

@@ -34,7 +34,7 @@ struct DemoSummary {
     bool bossOpenedAtTimePoint = false;
     int farmTeamSize = 0;
     bool farmEncounter = false;  // the farm team's leader got the encounter
-    int errorLines = 0;          // log lines of the plug-in reporting an error
+    int logLines = 0;            // lines the plug-in wrote to its log (Trace)
     int64_t virtualMs = 0;
     size_t events = 0;
     double seconds = 0.0;
