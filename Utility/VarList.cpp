@@ -72,9 +72,7 @@ namespace {
     capacity = newCapacity;
     return grown;
 }
-}  // namespace
 
-namespace {
 void* HeapCopy(const void* data, uint64_t size) {
     void* p = std::malloc(size == 0 ? 1 : size);
     if (p == nullptr) throw std::bad_alloc();
