@@ -909,12 +909,35 @@ int LuaErrorLine(const std::string& msg, std::string& rest) {
 
 void StopRunawayChunk(lua_State* L, lua_Debug*) { luaL_error(L, "instruction budget exhausted"); }
 
+// Allocator of the bare state: refuses to grow past 64 MiB, so a script
+// that allocates without end fails its load instead of the checker.
+struct CappedHeap {
+    size_t used = 0;
+    static constexpr size_t kCap = size_t(64) << 20;
+};
+
+void* CappedAlloc(void* ud, void* ptr, size_t oldSize, size_t newSize) {
+    auto* heap = static_cast<CappedHeap*>(ud);
+    const size_t old = ptr != nullptr ? oldSize : 0;
+    if (newSize == 0) {
+        std::free(ptr);
+        heap->used -= old;
+        return nullptr;
+    }
+    if (newSize > old && heap->used + (newSize - old) > CappedHeap::kCap) return nullptr;
+    void* p = std::realloc(ptr, newSize);
+    if (p != nullptr) heap->used = heap->used - old + newSize;
+    return p;
+}
+
 // Runs the script's top level in a bare state (base, string, table and math
 // libraries, an instruction budget) and tells whether it certainly defines
 // no global get_npc_count. A top level that needs more than that is left to
 // the host's engine, which answers the same question by calling it.
 bool DefinesNoCountFunction(const std::string& bytes, const std::string& chunkName) {
-    std::unique_ptr<lua_State, void (*)(lua_State*)> state(luaL_newstate(), lua_close);
+    CappedHeap heap;
+    std::unique_ptr<lua_State, void (*)(lua_State*)> state(lua_newstate(CappedAlloc, &heap),
+                                                           lua_close);
     lua_State* L = state.get();
     if (L == nullptr) return false;
     static const luaL_Reg libs[] = {{LUA_GNAME, luaopen_base},
