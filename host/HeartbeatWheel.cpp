@@ -47,6 +47,7 @@ bool HeartbeatWheel::Cancel(uint64_t handle) {
     const uint32_t gen = static_cast<uint32_t>(handle >> 32);
     if (id >= m_gen.size() || m_gen[id] != gen || (gen & 1) == 0) return false;
     Retire(id);
+    ++m_deadEntries;
     return true;
 }
 
@@ -153,7 +154,7 @@ int64_t HeartbeatWheel::NextDue() const {
     int64_t best = -1;
     auto consider = [&](const std::vector<Entry>& v) {
         for (const Entry& e : v)
-            if (Live(e) && (best < 0 || e.due < best)) best = e.due;
+            if (LiveConst(e) && (best < 0 || e.due < best)) best = e.due;
     };
     for (const auto& level : m_slots)
         for (const auto& slot : level) consider(slot);

@@ -68,7 +68,15 @@ private:
     void Place(const Entry& e);
     void CascadeAt(int64_t tick);
     void Cascade(int level, uint32_t slot);
-    bool Live(const Entry& e) const { return m_gen[e.id] == e.gen; }
+    // While no cancelled entry waits in a slot, every entry is live and the
+    // generation array need not be read at all.
+    bool Live(const Entry& e) {
+        if (m_deadEntries == 0) return true;
+        if (m_gen[e.id] == e.gen) return true;
+        --m_deadEntries;  // met once: the caller drops it
+        return false;
+    }
+    bool LiveConst(const Entry& e) const { return m_gen[e.id] == e.gen; }
     void Retire(uint32_t id);
     // Index of the first set bit of level's bitmap in [from, kSlots), or -1.
     int NextBit(int level, uint32_t from) const;
@@ -82,6 +90,7 @@ private:
     int64_t m_base = 0;
     int64_t m_cascaded = -1;  // tick whose cascade has been done
     size_t m_count = 0;
+    size_t m_deadEntries = 0;  // cancelled entries still sitting in slots
     std::vector<Entry> m_moving;
 };
 
