@@ -6,10 +6,11 @@
 // an optional remove.txt (files of the sample data to delete, one a line)
 // and expected.txt: "exit N" on its first line, then the exact output.
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -82,18 +83,30 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, SeededMistake, ::testing::ValuesIn(FixtureNam
 TEST(CheckCommand, EveryKindOfMistakeHasAFixture) {
     // The kinds of mistake the checker promises to find; each needs a fixture.
     const std::vector<std::string> kinds = {
-        "comma_in_description",   "empty_field",
-        "decimal_comma",          "non_numeric_field",
-        "slot_type_out_of_range", "fixed_slot_out_of_range",
-        "missing_model_index",    "duplicate_section_number",
-        "weights_below_one",      "weights_above_one",
-        "empty_value",            "byte_order_mark",
-        "check_frequency_missing", "check_frequency_zero",
-        "check_frequency_negative", "class_missing_property",
-        "class_wrong_column_type", "class_wrong_property_type",
-        "script_syntax_error",    "script_without_get_npc_count",
-        "header_with_trailing_text", "missing_files",
-        "class_record_too_small", "class_unparsable",
+        "comma_in_description",
+        "empty_field",
+        "decimal_comma",
+        "non_numeric_field",
+        "slot_type_out_of_range",
+        "fixed_slot_out_of_range",
+        "missing_model_index",
+        "duplicate_section_number",
+        "weights_below_one",
+        "weights_above_one",
+        "empty_value",
+        "byte_order_mark",
+        "check_frequency_missing",
+        "check_frequency_zero",
+        "check_frequency_negative",
+        "class_missing_property",
+        "class_wrong_column_type",
+        "class_wrong_property_type",
+        "script_syntax_error",
+        "script_without_get_npc_count",
+        "header_with_trailing_text",
+        "missing_files",
+        "class_record_too_small",
+        "class_unparsable",
     };
     const std::vector<std::string> names = FixtureNames();
     for (const auto& kind : kinds) {

@@ -126,8 +126,9 @@ TEST(DemoCommand, PluginLogLinesAreShownAsUtf8AndCounted) {
     data.Write("Struct/NPC/NpcCreator.xml", xml);
     const tools::ProcessResult r = Demo({"--resources", data.str()});
     EXPECT_EQ(r.exitCode, 0) << r.err << r.out;
-    EXPECT_NE(r.out.find("log: OnCreateClassFromXml失败: xml=Struct/NPC/NpcCreator.xml, id=ModelEx"),
-              std::string::npos)
+    EXPECT_NE(
+        r.out.find("log: OnCreateClassFromXml失败: xml=Struct/NPC/NpcCreator.xml, id=ModelEx"),
+        std::string::npos)
         << r.out;
     EXPECT_EQ(SummaryNumber(r.out, R"(plug-in log lines \(problems it reported\): (\d+))"), 2);
 }

@@ -21,10 +21,10 @@ protected:
     static void SetUpTestSuite() {
         s_dir = new tools::ScratchDir();
         s_page = s_dir->path() / "creator2.html";
-        s_run = new tools::ProcessResult(tools::RunProcess(
-            {TEST_RULEHOST_PATH, "simulate", "--plugin", TEST_PLUGIN_PATH, "--resources",
-             TEST_RESOURCES_DIR, "--creator", "2", "--selects", "5000", "--html",
-             s_page.string()}));
+        s_run = new tools::ProcessResult(
+            tools::RunProcess({TEST_RULEHOST_PATH, "simulate", "--plugin", TEST_PLUGIN_PATH,
+                               "--resources", TEST_RESOURCES_DIR, "--creator", "2", "--selects",
+                               "5000", "--html", s_page.string()}));
         s_html = tools::ReadWholeFile(s_page);
     }
     static void TearDownTestSuite() {

@@ -3,10 +3,10 @@
 // tests still judge them the way a designer would, with a chi-square test
 // against the configured weights at a fixed sample size.
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include <cmath>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -72,7 +72,7 @@ protected:
 
     static tools::ProcessResult Simulate(const std::vector<std::string>& extra) {
         std::vector<std::string> argv = {TEST_RULEHOST_PATH, "simulate", "--resources",
-                                         s_data->str(), "--plugin", TEST_PLUGIN_PATH};
+                                         s_data->str(),      "--plugin", TEST_PLUGIN_PATH};
         argv.insert(argv.end(), extra.begin(), extra.end());
         return tools::RunProcess(argv);
     }
@@ -220,7 +220,8 @@ TEST_F(SimulateTest, SameArgumentsGiveTheSameCounts) {
     json a = SimulateJson(7, 3000);
     json b = SimulateJson(7, 3000);
     for (json* j : {&a, &b}) {
-        for (const char* timing : {"seconds", "selectsPerSecond", "cpuSeconds", "selectsPerCpuSecond"}) {
+        for (const char* timing :
+             {"seconds", "selectsPerSecond", "cpuSeconds", "selectsPerCpuSecond"}) {
             j->erase(timing);
         }
     }
@@ -272,9 +273,9 @@ TEST_F(SimulateTest, CreatorIsRequired) {
 }
 
 TEST_F(SimulateTest, MissingPluginIsALoadFailure) {
-    const tools::ProcessResult r = tools::RunProcess(
-        {TEST_RULEHOST_PATH, "simulate", "--resources", s_data->str(), "--plugin",
-         "/nonexistent/libgamerules.so", "--creator", "7", "--selects", "10"});
+    const tools::ProcessResult r =
+        tools::RunProcess({TEST_RULEHOST_PATH, "simulate", "--resources", s_data->str(), "--plugin",
+                           "/nonexistent/libgamerules.so", "--creator", "7", "--selects", "10"});
     EXPECT_EQ(r.exitCode, 3);
     EXPECT_FALSE(r.err.empty());
 }

@@ -1,11 +1,11 @@
 // `rulehost check [DIR]`: compiler-style diagnostics for a resource directory.
-#include <CLI/CLI.hpp>
-#include <nlohmann/json.hpp>
+#include <sys/stat.h>
 
+#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
-#include <sys/stat.h>
 
 #include "Cli.h"
 #include "DataChecker.h"
@@ -53,7 +53,8 @@ void RunCheck(const CheckOptions& o) {
                                         {"severity", SeverityName(d.severity)},
                                         {"message", d.message}});
         }
-        std::printf("%s\n", j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+        std::printf("%s\n",
+                    j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
     } else {
         for (const auto& d : result.diagnostics) {
             if (o.quietNotes && d.severity == Severity::kNote) continue;

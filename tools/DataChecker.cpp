@@ -1,7 +1,6 @@
 #include "DataChecker.h"
 
 #include <fmt/format.h>
-#include <lua.hpp>
 #include <tinyxml.h>
 
 #include <algorithm>
@@ -10,6 +9,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <lua.hpp>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -64,7 +64,9 @@ std::string FloatText(float v) {
     return fmt::format("{}", v);
 }
 
-std::string Quote(const std::string& bytes) { return "'" + ToUtf8(bytes) + "'"; }
+std::string Quote(const std::string& bytes) {
+    return "'" + ToUtf8(bytes) + "'";
+}
 
 std::string TrimBlanks(const std::string& s) {
     size_t b = 0;
@@ -150,7 +152,8 @@ NumberCheck CheckReal(const std::string& text) {
 
 bool AllDigits(const std::string& s) {
     const std::string t = TrimBlanks(s);
-    return !t.empty() && std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
+    return !t.empty() &&
+           std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 std::vector<std::string> SplitFields(const std::string& value) {
@@ -169,13 +172,14 @@ bool HasEmptyField(const std::string& value) {
 // Explains a wrong field count in terms a designer can act on.
 std::string FieldCountMessage(const std::string& value, const std::vector<std::string>& fields,
                               size_t expected, const char* layout) {
-    std::string msg = fmt::format("expected {} fields ({}) but found {}", expected, layout,
-                                  fields.size());
+    std::string msg =
+        fmt::format("expected {} fields ({}) but found {}", expected, layout, fields.size());
     const size_t n = fields.size();
     if (n == expected + 1 && AllDigits(fields[1]) && AllDigits(fields[2])) {
-        msg += fmt::format(": the weight looks written with a decimal comma ('{},{}'); write '{}.{}'",
-                           TrimBlanks(fields[1]), TrimBlanks(fields[2]), TrimBlanks(fields[1]),
-                           TrimBlanks(fields[2]));
+        msg +=
+            fmt::format(": the weight looks written with a decimal comma ('{},{}'); write '{}.{}'",
+                        TrimBlanks(fields[1]), TrimBlanks(fields[2]), TrimBlanks(fields[1]),
+                        TrimBlanks(fields[2]));
     } else if (expected == 4 && n > 4 && CheckWhole(fields[0]).clean &&
                CheckReal(fields[1]).clean && CheckWhole(fields[n - 1]).clean) {
         std::string description = fields[2];
@@ -352,7 +356,8 @@ void ReadModelTable(const IniScan& scan, CandidateTables& t, Reporter* r) {
             if (f.size() != 4) {
                 if (r) {
                     r->Add(scan.display, line, Severity::kError,
-                           FieldCountMessage(value, f, 4, "model id, weight, description, model index"));
+                           FieldCountMessage(value, f, 4,
+                                             "model id, weight, description, model index"));
                 }
                 continue;
             }
@@ -376,12 +381,12 @@ void ReadModelTable(const IniScan& scan, CandidateTables& t, Reporter* r) {
         auto found = t.modelSections.find(key);
         if (found != t.modelSections.end()) {
             if (r) {
-                r->Add(scan.display, sectionLine, Severity::kError,
-                       fmt::format("section [{}] is creator {} like section [{}] at line {}: the "
-                                   "plug-in keeps the first and ignores this one ({} {})",
-                                   ToUtf8(name), key, ToUtf8(found->second.name),
-                                   found->second.line, rows.size(),
-                                   rows.size() == 1 ? "row" : "rows"));
+                r->Add(
+                    scan.display, sectionLine, Severity::kError,
+                    fmt::format("section [{}] is creator {} like section [{}] at line {}: the "
+                                "plug-in keeps the first and ignores this one ({} {})",
+                                ToUtf8(name), key, ToUtf8(found->second.name), found->second.line,
+                                rows.size(), rows.size() == 1 ? "row" : "rows"));
             }
             continue;
         }
@@ -407,7 +412,8 @@ void ReadNpcTable(const IniScan& scan, CandidateTables& t, Reporter* r) {
             if (f.size() != 3) {
                 if (r) {
                     r->Add(scan.display, line, Severity::kError,
-                           FieldCountMessage(value, f, 3, "NPC config, weight or fixed slot, slot type"));
+                           FieldCountMessage(value, f, 3,
+                                             "NPC config, weight or fixed slot, slot type"));
                 }
                 continue;
             }
@@ -428,8 +434,9 @@ void ReadNpcTable(const IniScan& scan, CandidateTables& t, Reporter* r) {
                 } else if (row.slotType == 3) {
                     const float slot = std::trunc(row.weight);
                     if (!(slot >= 0.0f && slot <= 8.0f)) {
-                        r->Add(scan.display, line, Severity::kError,
-                               fmt::format("fixed slot {} is outside 0 to 8", FloatText(row.weight)));
+                        r->Add(
+                            scan.display, line, Severity::kError,
+                            fmt::format("fixed slot {} is outside 0 to 8", FloatText(row.weight)));
                     }
                 } else if (row.weight < 0.0f) {
                     r->Add(scan.display, line, Severity::kError,
@@ -443,12 +450,12 @@ void ReadNpcTable(const IniScan& scan, CandidateTables& t, Reporter* r) {
         auto found = t.npcSections.find(key);
         if (found != t.npcSections.end()) {
             if (r) {
-                r->Add(scan.display, sectionLine, Severity::kError,
-                       fmt::format("section [{}] is model index {} like section [{}] at line {}: "
-                                   "the plug-in keeps the first and ignores this one ({} {})",
-                                   ToUtf8(name), key, ToUtf8(found->second.name),
-                                   found->second.line, rows.size(),
-                                   rows.size() == 1 ? "row" : "rows"));
+                r->Add(
+                    scan.display, sectionLine, Severity::kError,
+                    fmt::format("section [{}] is model index {} like section [{}] at line {}: "
+                                "the plug-in keeps the first and ignores this one ({} {})",
+                                ToUtf8(name), key, ToUtf8(found->second.name), found->second.line,
+                                rows.size(), rows.size() == 1 ? "row" : "rows"));
             }
             continue;
         }
@@ -464,16 +471,18 @@ CandidateTables ReadTables(const std::string& dir, Reporter* r) {
     if (models.found) {
         ReadModelTable(models, t, r);
     } else if (r) {
-        r->Add(models.display, 0, Severity::kError,
-               "file not found: no creator gets any model or NPC, so no select builds an encounter");
+        r->Add(
+            models.display, 0, Severity::kError,
+            "file not found: no creator gets any model or NPC, so no select builds an encounter");
     }
     IniScan npcs = ScanIni(dir, kNpcFile, r);
     t.npcFileFound = npcs.found;
     if (npcs.found) {
         ReadNpcTable(npcs, t, r);
     } else if (r) {
-        r->Add(npcs.display, 0, Severity::kError,
-               "file not found: no model index has NPC candidates, so no select builds an encounter");
+        r->Add(
+            npcs.display, 0, Severity::kError,
+            "file not found: no model index has NPC candidates, so no select builds an encounter");
     }
     return t;
 }
@@ -608,18 +617,19 @@ void CheckCrossReferences(const CandidateTables& t, Reporter& r) {
             used.insert(row.index);
             auto it = t.npcs.find(row.index);
             if (it == t.npcs.end()) {
-                std::string msg = fmt::format(
-                    "model index {} has no section in {}: model {} gets no NPCs", row.index,
-                    DisplayName(kNpcFile), row.model);
+                std::string msg =
+                    fmt::format("model index {} has no section in {}: model {} gets no NPCs",
+                                row.index, DisplayName(kNpcFile), row.model);
                 if (!stopped && i + 1 < rows.size()) {
                     std::string later;
                     for (size_t j = i + 1; j < rows.size(); ++j) {
                         if (!later.empty()) later += ", ";
                         later += fmt::format("line {} (model {})", rows[j].line, rows[j].model);
                     }
-                    msg += fmt::format(", and neither do the later rows of creator {}, because "
-                                       "filling stops at the first missing index: {}",
-                                       creator, later);
+                    msg += fmt::format(
+                        ", and neither do the later rows of creator {}, because "
+                        "filling stops at the first missing index: {}",
+                        creator, later);
                 }
                 r.Add(file, row.line, Severity::kError, std::move(msg));
                 stopped = true;
@@ -654,9 +664,10 @@ void CheckRefreshFile(const std::string& dir, Reporter& r) {
         for (size_t s = 0; s < scan.ini->GetSectionCount(); ++s) {
             const std::string name = scan.ini->GetSectionName(s);
             if (FoldCase(TrimBlanks(name)) == "areaboss") {
-                hint = fmt::format(" (section [{}] at line {} does not count: spaces inside the "
-                                   "brackets are part of the name)",
-                                   name, scan.ini->GetSectionLine(s));
+                hint = fmt::format(
+                    " (section [{}] at line {} does not count: spaces inside the "
+                    "brackets are part of the name)",
+                    name, scan.ini->GetSectionLine(s));
             }
         }
         r.Add(scan.display, 0, Severity::kWarning,
@@ -697,14 +708,22 @@ void CheckRefreshFile(const std::string& dir, Reporter& r) {
 
 const char* TypeName(int code) {
     switch (code) {
-        case VTYPE_BOOL: return "bool";
-        case VTYPE_INT: return "int";
-        case VTYPE_FLOAT: return "float";
-        case VTYPE_STRING: return "string";
-        case VTYPE_WIDESTR: return "wstring";
-        case VTYPE_OBJECT: return "object";
-        case VTYPE_INT64: return "int64";
-        default: return "an unknown type";
+        case VTYPE_BOOL:
+            return "bool";
+        case VTYPE_INT:
+            return "int";
+        case VTYPE_FLOAT:
+            return "float";
+        case VTYPE_STRING:
+            return "string";
+        case VTYPE_WIDESTR:
+            return "wstring";
+        case VTYPE_OBJECT:
+            return "object";
+        case VTYPE_INT64:
+            return "int64";
+        default:
+            return "an unknown type";
     }
 }
 
@@ -907,7 +926,9 @@ int LuaErrorLine(const std::string& msg, std::string& rest) {
     return 0;
 }
 
-void StopRunawayChunk(lua_State* L, lua_Debug*) { luaL_error(L, "instruction budget exhausted"); }
+void StopRunawayChunk(lua_State* L, lua_Debug*) {
+    luaL_error(L, "instruction budget exhausted");
+}
 
 // Allocator of the bare state: refuses to grow past 64 MiB, so a script
 // that allocates without end fails its load instead of the checker.
@@ -970,8 +991,8 @@ void CheckRulesScript(const std::string& dir, Reporter& r) {
     {
         // Compile only: a syntax error is found without running anything.
         std::unique_ptr<lua_State, void (*)(lua_State*)> L(luaL_newstate(), lua_close);
-        if (L && luaL_loadbuffer(L.get(), bytes.data(), bytes.size(), ("@" + file).c_str()) !=
-                     LUA_OK) {
+        if (L &&
+            luaL_loadbuffer(L.get(), bytes.data(), bytes.size(), ("@" + file).c_str()) != LUA_OK) {
             std::string rest;
             const char* m = lua_tostring(L.get(), -1);
             const int line = LuaErrorLine(m ? m : "", rest);
@@ -1026,9 +1047,12 @@ int FileRank(const std::string& file) {
 
 const char* SeverityName(Severity severity) {
     switch (severity) {
-        case Severity::kNote: return "note";
-        case Severity::kWarning: return "warning";
-        case Severity::kError: return "error";
+        case Severity::kNote:
+            return "note";
+        case Severity::kWarning:
+            return "warning";
+        case Severity::kError:
+            return "error";
     }
     return "error";
 }
@@ -1057,7 +1081,9 @@ int CheckResult::Count(Severity severity) const {
                              [severity](const Diagnostic& d) { return d.severity == severity; }));
 }
 
-CandidateTables LoadCandidateTables(const std::string& dir) { return ReadTables(dir, nullptr); }
+CandidateTables LoadCandidateTables(const std::string& dir) {
+    return ReadTables(dir, nullptr);
+}
 
 CheckResult CheckResources(const std::string& dir) {
     Reporter r;

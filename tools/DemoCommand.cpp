@@ -1,6 +1,5 @@
 // `rulehost demo`: the sample world as a timeline.
 #include <CLI/CLI.hpp>
-
 #include <cstdio>
 #include <memory>
 #include <string>

@@ -57,13 +57,20 @@ public:
 
     std::string Value(const IVarList& list, uint64_t i) const {
         switch (list.GetType(i)) {
-            case VTYPE_INT: return std::to_string(list.IntVal(i));
-            case VTYPE_INT64: return std::to_string(list.Int64Val(i));
-            case VTYPE_FLOAT: return FloatText(list.FloatVal(i));
-            case VTYPE_STRING: return "\"" + ToUtf8(list.StringVal(i)) + "\"";
-            case VTYPE_WIDESTR: return "\"" + host::Utf16ToUtf8(list.WideStrVal(i)) + "\"";
-            case VTYPE_OBJECT: return Label(list.ObjectVal(i));
-            default: return "?";
+            case VTYPE_INT:
+                return std::to_string(list.IntVal(i));
+            case VTYPE_INT64:
+                return std::to_string(list.Int64Val(i));
+            case VTYPE_FLOAT:
+                return FloatText(list.FloatVal(i));
+            case VTYPE_STRING:
+                return "\"" + ToUtf8(list.StringVal(i)) + "\"";
+            case VTYPE_WIDESTR:
+                return "\"" + host::Utf16ToUtf8(list.WideStrVal(i)) + "\"";
+            case VTYPE_OBJECT:
+                return Label(list.ObjectVal(i));
+            default:
+                return "?";
         }
     }
     std::string List(const IVarList& list, uint64_t from = 0) const {
@@ -100,7 +107,8 @@ private:
             case EventKind::Command: {
                 const int id = e.id;
                 if (id == 1001) {
-                    return fmt::format("{} <- command 1001, {}", Label(e.target), Encounter(e.args));
+                    return fmt::format("{} <- command 1001, {}", Label(e.target),
+                                       Encounter(e.args));
                 }
                 std::string what = fmt::format("{} -> {}  command {} {}", Label(e.sender),
                                                Label(e.target), id, List(e.args, 1));
@@ -129,8 +137,8 @@ private:
                 return fmt::format("WORLD NOTICE \"{}\" (kind {}) {}", e.name, e.id, List(e.args));
             case EventKind::Property: {
                 static const std::set<std::string> shown = {
-                    "Model", "NPCDes", "SelectCount", "CantVisible", "CurNPCCount",
-                    "IsFighting", "AutoTeamFarm"};
+                    "Model",       "NPCDes",     "SelectCount", "CantVisible",
+                    "CurNPCCount", "IsFighting", "AutoTeamFarm"};
                 if (!m_verbose && shown.count(e.name) == 0) return "";
                 std::string what = fmt::format("{}.{} = {}", Label(e.sender), e.name, List(e.args));
                 if (e.name == "CantVisible" && e.args.GetType(0) == VTYPE_INT) {
@@ -208,7 +216,9 @@ bool PickCreators(const DemoOptions& o, std::vector<int>& creators, int& boss, i
     return true;
 }
 
-host::Value Int(int v) { return host::Value(int32_t(v)); }
+host::Value Int(int v) {
+    return host::Value(int32_t(v));
+}
 
 }  // namespace
 
@@ -262,7 +272,8 @@ bool RunDemo(const DemoOptions& o, std::FILE* out, DemoSummary& sum, std::string
 
     // ---- the world -------------------------------------------------------------
     world.Run([&](host::Kernel& k) {
-        tl.Say(k.Now(), "the world: one scene, three creators, an area boss, a farm, eight players");
+        tl.Say(k.Now(),
+               "the world: one scene, three creators, an area boss, a farm, eight players");
         scene = k.CreateScene("Capital", 305);
         tl.Name(scene, "scene 305");
         k.SetCurrentScene(scene);
@@ -272,15 +283,16 @@ bool RunDemo(const DemoOptions& o, std::FILE* out, DemoSummary& sum, std::string
         };
         // Ascii names for the adventurers, Chinese ones for the farm team (wide
         // strings, shown here as UTF-8).
-        const P people[] = {{"Aria", 1},  {"Borin", 1}, {"Cato", 1},  {"林月", 2},
-                            {"王刚", 2}, {"赵敏", 2}, {"陈晨", 2}, {"周雪", 2}};
+        const P people[] = {{"Aria", 1}, {"Borin", 1}, {"Cato", 1}, {"林月", 2},
+                            {"王刚", 2}, {"赵敏", 2},  {"陈晨", 2}, {"周雪", 2}};
         for (const auto& p : people) {
             const ObjectId id = k.CreatePlayer(host::Utf8ToUtf16(p.name), p.camp, scene);
             players[p.name] = id;
             tl.Name(id, p.name);
         }
 
-        tl.Say(k.Now(), "creators load: model candidates filled, a model drawn, heartbeats attached");
+        tl.Say(k.Now(),
+               "creators load: model candidates filled, a model drawn, heartbeats attached");
         for (size_t i = 0; i < creatorNumbers.size(); ++i) {
             host::ObjectSpec spec;
             spec.className = "NpcCreator";
@@ -360,7 +372,8 @@ bool RunDemo(const DemoOptions& o, std::FILE* out, DemoSummary& sum, std::string
         k.Select(player("Aria"), creators[0], 1);
         fightWon(k, "Aria");
 
-        tl.Say(k.Now(), "two minutes pass: counters refresh, the second creator re-draws its model");
+        tl.Say(k.Now(),
+               "two minutes pass: counters refresh, the second creator re-draws its model");
         at(k, 2 * kMinute + 30 * kSecond);
     });
 
@@ -369,7 +382,8 @@ bool RunDemo(const DemoOptions& o, std::FILE* out, DemoSummary& sum, std::string
     world.Run([&](host::Kernel& k) {
         at(k, 3 * kMinute);
         tl.Say(k.Now(), fmt::format("the activity of boss {} is switched on", bossNumber));
-        if (bossRules != nullptr) bossRules->SetActivityState(nullptr, 1, std::to_string(bossNumber));
+        if (bossRules != nullptr)
+            bossRules->SetActivityState(nullptr, 1, std::to_string(bossNumber));
         tl.Say(k.Now(), "the next activity check attaches the refresh; one period later it opens");
         at(k, 6 * kMinute);
         tl.Say(k.Now(), "Aria and Borin each take one of the boss's two fights and win them");
@@ -382,7 +396,8 @@ bool RunDemo(const DemoOptions& o, std::FILE* out, DemoSummary& sum, std::string
         fightWon(k, "Borin");
         at(k, 8 * kMinute);
         tl.Say(k.Now(), fmt::format("the activity of boss {} is switched off", bossNumber));
-        if (bossRules != nullptr) bossRules->SetActivityState(nullptr, 0, std::to_string(bossNumber));
+        if (bossRules != nullptr)
+            bossRules->SetActivityState(nullptr, 0, std::to_string(bossNumber));
         at(k, 9 * kMinute);
     });
 
@@ -394,9 +409,10 @@ bool RunDemo(const DemoOptions& o, std::FILE* out, DemoSummary& sum, std::string
         int64_t t = k.Now();
         for (const char* name : team) {
             if (name == team[4]) {
-                tl.Say(k.Now(), "the fifth sign-up fills the team: at the next beat every "
-                                "member's waiting heartbeat starts the farm's encounter for the "
-                                "leader");
+                tl.Say(k.Now(),
+                       "the fifth sign-up fills the team: at the next beat every "
+                       "member's waiting heartbeat starts the farm's encounter for the "
+                       "leader");
             }
             host::HostVarList request;
             request.AddInt(150493);
@@ -466,13 +482,15 @@ bool RunDemo(const DemoOptions& o, std::FILE* out, DemoSummary& sum, std::string
         }
     });
     world.Stop();
-    sum.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
+    sum.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
 
     if (sum.encounters == 0) sum.missing.push_back("no encounter was sent");
     if (sum.killNotices == 0) sum.missing.push_back("no kill notice 80001");
     if (sum.modelNotices == 0) sum.missing.push_back("no model notice 80000");
     if (!sum.bossOpenedOnActivity) sum.missing.push_back("the boss did not open on its activity");
-    if (!sum.bossOpenedAtTimePoint) sum.missing.push_back("the boss did not open at its time point");
+    if (!sum.bossOpenedAtTimePoint)
+        sum.missing.push_back("the boss did not open at its time point");
     if (sum.farmTeamSize != 5) sum.missing.push_back("the farm team did not reach five players");
     if (!sum.farmEncounter) sum.missing.push_back("the farm team's leader got no encounter");
 

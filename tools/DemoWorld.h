@@ -25,11 +25,11 @@ struct DemoOptions {
 
 struct DemoSummary {
     int selects = 0;
-    int encounters = 0;       // encounter lists sent (command 1001)
-    int fightsWon = 0;        // command 1018
-    int modelNotices = 0;     // world notice "80000"
-    int killNotices = 0;      // world notice "80001"
-    int bossOpenings = 0;     // the boss became visible
+    int encounters = 0;    // encounter lists sent (command 1001)
+    int fightsWon = 0;     // command 1018
+    int modelNotices = 0;  // world notice "80000"
+    int killNotices = 0;   // world notice "80001"
+    int bossOpenings = 0;  // the boss became visible
     bool bossOpenedOnActivity = false;
     bool bossOpenedAtTimePoint = false;
     int farmTeamSize = 0;

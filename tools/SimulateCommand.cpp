@@ -1,7 +1,7 @@
 // `rulehost simulate`: Monte Carlo of one creator's encounters.
-#include <CLI/CLI.hpp>
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <fstream>
 #include <memory>

@@ -12,9 +12,13 @@ namespace tools {
 
 namespace {
 
-double Share(int64_t part, int64_t whole) { return whole > 0 ? double(part) / double(whole) : 0.0; }
+double Share(int64_t part, int64_t whole) {
+    return whole > 0 ? double(part) / double(whole) : 0.0;
+}
 
-std::string Pct(double share) { return fmt::format("{:.2f}%", share * 100.0); }
+std::string Pct(double share) {
+    return fmt::format("{:.2f}%", share * 100.0);
+}
 
 std::string WeightText(float v) {
     for (int digits = 1; digits <= 9; ++digits) {
@@ -61,11 +65,13 @@ std::string SimulationTable(const SimulationResult& r) {
                            Pct(Share(m.count, n)), m.row.index);
     }
     if (r.otherModel > 0) {
-        out += fmt::format("  {} {:>6}  {:>11}  {:>8}  {:>8}\n", Pad("(no model from the table)", 28),
-                           "-", "-", "-", Pct(Share(r.otherModel, n)));
+        out +=
+            fmt::format("  {} {:>6}  {:>11}  {:>8}  {:>8}\n", Pad("(no model from the table)", 28),
+                        "-", "-", "-", Pct(Share(r.otherModel, n)));
     }
-    out += fmt::format("  a model draw takes no row with chance {} (the creator keeps its model)\n\n",
-                       Pct(r.modelMissChance));
+    out +=
+        fmt::format("  a model draw takes no row with chance {} (the creator keeps its model)\n\n",
+                    Pct(r.modelMissChance));
 
     out += fmt::format("selects that send nothing: {} ({})\n\n", r.nothingSent,
                        Pct(Share(r.nothingSent, n)));
@@ -93,7 +99,8 @@ std::string SimulationTable(const SimulationResult& r) {
     }
     out += "\n";
 
-    out += "formation slots taken (share of encounters sent; columns 0 1 2, groups top to bottom)\n";
+    out +=
+        "formation slots taken (share of encounters sent; columns 0 1 2, groups top to bottom)\n";
     for (int group = 0; group < 3; ++group) {
         out += "  ";
         for (int col = 0; col < 3; ++col) {
@@ -154,7 +161,8 @@ std::string SimulationJson(const SimulationResult& r) {
     j["encountersSent"] = r.encountersSent;
     j["encounterSizes"] = json::array();
     for (const auto& [size, count] : r.encounterSizes) {
-        j["encounterSizes"].push_back({{"npcs", size}, {"count", count}, {"share", Share(count, n)}});
+        j["encounterSizes"].push_back(
+            {{"npcs", size}, {"count", count}, {"share", Share(count, n)}});
     }
     j["sizeFields"] = json::array();
     for (const auto& [size, count] : r.sizeFields) {
@@ -172,7 +180,8 @@ std::string SimulationJson(const SimulationResult& r) {
     j["slots"] = json::array();
     for (int slot = 0; slot < 9; ++slot) {
         const int64_t c = r.slotEncounters[size_t(slot)];
-        j["slots"].push_back({{"slot", slot}, {"encounters", c}, {"share", Share(c, r.encountersSent)}});
+        j["slots"].push_back(
+            {{"slot", slot}, {"encounters", c}, {"share", Share(c, r.encountersSent)}});
     }
     j["slotCollisions"] = r.slotCollisions;
     j["slotOutOfRange"] = r.slotOutOfRange;
@@ -223,9 +232,9 @@ std::string BarChart(const std::string& title, const std::vector<std::string>& s
     }
     for (size_t i = 0; i < bars.size(); ++i) {
         const int y = top + int(i) * groupHeight;
-        svg += fmt::format("<text x=\"{}\" y=\"{}\" class=\"label\" text-anchor=\"end\">{}</text>\n",
-                           labelWidth - 8, y + int(series.size()) * barHeight / 2 + 4,
-                           HtmlEscape(bars[i].label));
+        svg += fmt::format(
+            "<text x=\"{}\" y=\"{}\" class=\"label\" text-anchor=\"end\">{}</text>\n",
+            labelWidth - 8, y + int(series.size()) * barHeight / 2 + 4, HtmlEscape(bars[i].label));
         for (size_t s = 0; s < bars[i].values.size(); ++s) {
             const double v = bars[i].values[s];
             const int w = std::max(v > 0.0 ? 1 : 0, int(v / maxValue * plotWidth + 0.5));
@@ -277,8 +286,8 @@ std::string SimulationHtml(const SimulationResult& r) {
     }
     std::vector<Bar> sizeBars;
     for (const auto& [size, count] : r.encounterSizes) {
-        sizeBars.push_back(
-            {size == 0 ? std::string("nothing sent") : fmt::format("{} NPCs", size), {Share(count, n)}});
+        sizeBars.push_back({size == 0 ? std::string("nothing sent") : fmt::format("{} NPCs", size),
+                            {Share(count, n)}});
     }
     std::vector<Bar> npcBars;
     for (const auto& s : r.npcs) {
@@ -313,12 +322,14 @@ std::string SimulationHtml(const SimulationResult& r) {
     html += "<h2>Models</h2>\n";
     html += BarChart("Model shown at select: expected vs observed", {"expected", "observed"},
                      modelBars);
-    html += "<table><tr><th>model</th><th>weight</th><th>draw chance</th><th>expected</th>"
-            "<th>observed</th><th>index</th></tr>\n";
+    html +=
+        "<table><tr><th>model</th><th>weight</th><th>draw chance</th><th>expected</th>"
+        "<th>observed</th><th>index</th></tr>\n";
     for (const auto& m : r.models) {
-        html += fmt::format("<tr><td>{}</td><td>{}</td><td>{}</td><td>{}</td><td>{}</td><td>{}</td></tr>\n",
-                            HtmlEscape(ModelLabel(m)), WeightText(m.row.weight), Pct(m.drawChance),
-                            Pct(m.expectedShare), Pct(Share(m.count, n)), m.row.index);
+        html += fmt::format(
+            "<tr><td>{}</td><td>{}</td><td>{}</td><td>{}</td><td>{}</td><td>{}</td></tr>\n",
+            HtmlEscape(ModelLabel(m)), WeightText(m.row.weight), Pct(m.drawChance),
+            Pct(m.expectedShare), Pct(Share(m.count, n)), m.row.index);
     }
     html += "</table>\n";
 
@@ -331,9 +342,10 @@ std::string SimulationHtml(const SimulationResult& r) {
     html += "<h2>Formation</h2>\n";
     html += SlotGrid(r);
     if (r.slotCollisions > 0 || r.slotOutOfRange > 0) {
-        html += fmt::format("<p>{} NPCs were sent for a slot already taken, {} with a slot outside "
-                            "0 to 8.</p>\n",
-                            r.slotCollisions, r.slotOutOfRange);
+        html += fmt::format(
+            "<p>{} NPCs were sent for a slot already taken, {} with a slot outside "
+            "0 to 8.</p>\n",
+            r.slotCollisions, r.slotOutOfRange);
     }
 
     html += "<h2>Draws that can never happen</h2>\n<ul class=\"never\">\n";

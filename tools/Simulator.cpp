@@ -22,8 +22,12 @@ namespace {
 constexpr int64_t kBatch = 4096;
 constexpr int kSelectFunction = 1;  // any function other than 0 builds an encounter
 
-std::string ModelFileName() { return DisplayName("Npc\\ModelProb.ini"); }
-std::string NpcFileName() { return DisplayName("Npc\\CreatorProb.ini"); }
+std::string ModelFileName() {
+    return DisplayName("Npc\\ModelProb.ini");
+}
+std::string NpcFileName() {
+    return DisplayName("Npc\\CreatorProb.ini");
+}
 
 std::string WeightText(float v) {
     for (int digits = 1; digits <= 9; ++digits) {
@@ -130,8 +134,8 @@ SimulationResult RunSimulation(const SimulateOptions& o) {
         return res;
     }
     if (o.teamSize < 1 || o.teamSize > host::TeamSystem::kMaxMembers) {
-        res.error = fmt::format("--team-size must be between 1 and {}",
-                                host::TeamSystem::kMaxMembers);
+        res.error =
+            fmt::format("--team-size must be between 1 and {}", host::TeamSystem::kMaxMembers);
         return res;
     }
     const CandidateTables tables = LoadCandidateTables(o.resourceDir);
@@ -224,13 +228,10 @@ SimulationResult RunSimulation(const SimulateOptions& o) {
         // Re-draw the model every virtual second, so each sample starts with
         // a fresh model draw. The selection counter starts high enough never
         // to run dry, and its refresh (which only restores it) is put off.
-        const std::pair<const char*, int> settings[] = {{"CreatorType", 0},
-                                                        {"RefreshTime", 1000000000},
-                                                        {"RefreshModelTime", 1},
-                                                        {"MaxSelectCount", INT_MAX},
-                                                        {"SelectCount", INT_MAX},
-                                                        {"NoticeByWorldRefresh", 0},
-                                                        {"NoticeByWorldBeKilled", 0}};
+        const std::pair<const char*, int> settings[] = {
+            {"CreatorType", 0},          {"RefreshTime", 1000000000}, {"RefreshModelTime", 1},
+            {"MaxSelectCount", INT_MAX}, {"SelectCount", INT_MAX},    {"NoticeByWorldRefresh", 0},
+            {"NoticeByWorldBeKilled", 0}};
         for (const auto& [name, value] : settings) {
             const host::PropertyDecl* decl = k.FindPropertyDecl(cls, name);
             if (decl != nullptr && decl->type == VTYPE_INT) {

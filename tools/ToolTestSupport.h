@@ -3,10 +3,9 @@
 // user would), and scratch copies of a resource directory.
 #pragma once
 
-#include <stdlib.h>
-
 #include <fcntl.h>
 #include <poll.h>
+#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 

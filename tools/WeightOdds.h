@@ -29,6 +29,8 @@ DrawOdds ComputeDrawOdds(const std::vector<float>& weights);
 
 // The draw value for the raw 15-bit generator output r, exactly as the
 // plug-in computes RandomFloat(1).
-inline float DrawValue(int r) { return (float(r) * 3.0517578125e-05f) * 1.0f; }
+inline float DrawValue(int r) {
+    return (float(r) * 3.0517578125e-05f) * 1.0f;
+}
 
 }  // namespace tools
