@@ -8,10 +8,10 @@ class App;
 
 // Exit codes of every rulehost subcommand.
 enum RulehostExit : int {
-    kExitOk = 0,        // done; every check passed
-    kExitFailed = 1,    // the run finished but a check, scenario or tool found a problem
-    kExitUsage = 2,     // bad command line
-    kExitLoad = 3,      // the plug-in, scenario or input could not be loaded or started
+    kExitOk = 0,      // done; every check passed
+    kExitFailed = 1,  // the run finished but a check, scenario or tool found a problem
+    kExitUsage = 2,   // bad command line
+    kExitLoad = 3,    // the plug-in, scenario or input could not be loaded or started
 };
 
 // Subcommand callbacks report their result here; main returns it.

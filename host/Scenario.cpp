@@ -41,7 +41,9 @@ bool HasMeta(lua_State* L, int index, const char* meta) {
 }
 
 // Value at [1] of a wrapper table, pushed.
-void PushWrapped(lua_State* L, int index) { lua_rawgeti(L, index, 1); }
+void PushWrapped(lua_State* L, int index) {
+    lua_rawgeti(L, index, 1);
+}
 
 std::string Quote(const std::string& s) {
     std::string out = "\"";
@@ -142,7 +144,9 @@ LuaVal ReadLuaVal(lua_State* L, int index, const char* what) {
 
 namespace {
 
-bool FitsInt32(int64_t i) { return i >= INT32_MIN && i <= INT32_MAX; }
+bool FitsInt32(int64_t i) {
+    return i >= INT32_MIN && i <= INT32_MAX;
+}
 
 [[noreturn]] void Mismatch(const LuaVal& v, int type, const std::string& what) {
     throw ApiError(what + ": " + FormatLuaVal(v) + " does not fit a " + TypeName(type) + " value");
@@ -388,7 +392,9 @@ World& ScenarioRunner::world() {
     return *m_world;
 }
 
-Kernel& ScenarioRunner::kernel() { return world().kernel(); }
+Kernel& ScenarioRunner::kernel() {
+    return world().kernel();
+}
 
 void ScenarioRunner::StartWorld() {
     if (m_worldFailed) throw ApiError("the world could not be started");
@@ -513,9 +519,8 @@ HostHook ScenarioRunner::MakeHook(lua_State* L, int index, const std::string& wh
                                   int defaultAnswer, bool payloadOnly) {
     lua_pushvalue(L, index);
     int ref = luaL_ref(L, LUA_REGISTRYINDEX);
-    return [this, ref, what, defaultAnswer, payloadOnly](Kernel&, const ObjectId& self,
-                                                         const ObjectId& sender,
-                                                         const IVarList& args) {
+    return [this, ref, what, defaultAnswer, payloadOnly](
+               Kernel&, const ObjectId& self, const ObjectId& sender, const IVarList& args) {
         return InvokeHook(ref, what, defaultAnswer, payloadOnly, self, sender, args);
     };
 }
@@ -629,8 +634,8 @@ void ScenarioRunner::Finish(ScenarioResult& result) {
     } else if (result.exitCode == 3) {
         result.summary = "ERROR " + name + ": could not be loaded or started";
     } else {
-        result.summary = "FAIL " + name + ": " + std::to_string(m_failures.size()) +
-                         " failure" + (m_failures.size() == 1 ? "" : "s") + "; " + tail;
+        result.summary = "FAIL " + name + ": " + std::to_string(m_failures.size()) + " failure" +
+                         (m_failures.size() == 1 ? "" : "s") + "; " + tail;
     }
     std::fflush(m_err);
     std::fprintf(m_out, "%s\n", result.summary.c_str());

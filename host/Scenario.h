@@ -16,12 +16,12 @@
 namespace host {
 
 struct ScenarioOptions {
-    std::string file;         // the scenario
-    std::string pluginPath;   // empty: setup{plugin=} or the built plug-in
-    std::string resourceDir;  // empty: setup{resources=} or the project's resources
-    std::string logFile;      // Trace and Echo lines (raw bytes) appended here
-    std::string eventsFile;   // the whole event log written here at the end
-    bool quiet = false;       // no Echo / host lines on the terminal
+    std::string file;          // the scenario
+    std::string pluginPath;    // empty: setup{plugin=} or the built plug-in
+    std::string resourceDir;   // empty: setup{resources=} or the project's resources
+    std::string logFile;       // Trace and Echo lines (raw bytes) appended here
+    std::string eventsFile;    // the whole event log written here at the end
+    bool quiet = false;        // no Echo / host lines on the terminal
     std::FILE* out = nullptr;  // summary, say(), dump_events(); null = stdout
     std::FILE* err = nullptr;  // failure lines; null = stderr
 };

@@ -1,4 +1,6 @@
 // The Lua functions a scenario calls. docs/scenarios.md is their manual.
+#include "ScenarioApi.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -7,7 +9,6 @@
 #include <vector>
 
 #include "Gbk.h"
-#include "ScenarioApi.h"
 #include "ScriptEngine.h"
 #include "StandInScripts.h"
 #include "TeamSystem.h"
@@ -71,8 +72,7 @@ int64_t ArgInt(lua_State* L, int index, const char* what) {
     int ok = 0;
     lua_Integer n = lua_tointegerx(L, index, &ok);
     if (!ok || lua_type(L, index) != LUA_TNUMBER) {
-        throw ApiError(ArgName(index, what) + ": integer expected, got " +
-                       luaL_typename(L, index));
+        throw ApiError(ArgName(index, what) + ": integer expected, got " + luaL_typename(L, index));
     }
     return n;
 }
@@ -92,16 +92,14 @@ int OptInt32(lua_State* L, int index, const char* what, int def) {
 
 double ArgNum(lua_State* L, int index, const char* what) {
     if (lua_type(L, index) != LUA_TNUMBER) {
-        throw ApiError(ArgName(index, what) + ": number expected, got " +
-                       luaL_typename(L, index));
+        throw ApiError(ArgName(index, what) + ": number expected, got " + luaL_typename(L, index));
     }
     return lua_tonumber(L, index);
 }
 
 std::string ArgStr(lua_State* L, int index, const char* what) {
     if (lua_type(L, index) != LUA_TSTRING) {
-        throw ApiError(ArgName(index, what) + ": string expected, got " +
-                       luaL_typename(L, index));
+        throw ApiError(ArgName(index, what) + ": string expected, got " + luaL_typename(L, index));
     }
     size_t len = 0;
     const char* s = lua_tolstring(L, index, &len);
@@ -350,8 +348,7 @@ int ApiSetScene(ScenarioRunner& r, lua_State* L) {
 }
 
 ObjectId MakeObject(ScenarioRunner& r, lua_State* L, const char* what, const char* defaultClass) {
-    Fields f(L, 1, what,
-             {"class", "config", "number", "scene", "parent", "name", "props", "load"});
+    Fields f(L, 1, what, {"class", "config", "number", "scene", "parent", "name", "props", "load"});
     ObjectSpec spec;
     spec.className = f.Str("class", defaultClass);
     spec.config = f.Str("config", "");
@@ -515,8 +512,7 @@ int ApiClientMessage(ScenarioRunner& r, lua_State* L) {
     ObjectId player = ArgObj(L, 1, "player");
     int id = ArgInt32(L, 2, "message id");
     HostVarList list = BuildList(id, ReadRest(L, 3));
-    lua_pushinteger(L,
-                    r.world().Call([&](Kernel& k) { return k.ClientMessage(player, list); }));
+    lua_pushinteger(L, r.world().Call([&](Kernel& k) { return k.ClientMessage(player, list); }));
     return 1;
 }
 
@@ -529,9 +525,8 @@ int ApiRaise(ScenarioRunner& r, lua_State* L) {
     for (size_t i = 0; i < rest.size(); ++i) {
         list.AddValue(ToUntyped(rest[i], "value " + std::to_string(i + 1)));
     }
-    lua_pushinteger(L, r.world().Call([&](Kernel& k) {
-        return k.RaiseClassEvent(obj, event, sender, list);
-    }));
+    lua_pushinteger(
+        L, r.world().Call([&](Kernel& k) { return k.RaiseClassEvent(obj, event, sender, list); }));
     return 1;
 }
 
@@ -572,8 +567,12 @@ int FightResult(ScenarioRunner& r, lua_State* L, int commandId) {
     return 1;
 }
 
-int ApiFightWon(ScenarioRunner& r, lua_State* L) { return FightResult(r, L, 1018); }
-int ApiFightReturned(ScenarioRunner& r, lua_State* L) { return FightResult(r, L, 1019); }
+int ApiFightWon(ScenarioRunner& r, lua_State* L) {
+    return FightResult(r, L, 1018);
+}
+int ApiFightReturned(ScenarioRunner& r, lua_State* L) {
+    return FightResult(r, L, 1019);
+}
 
 int ApiSetActivity(ScenarioRunner& r, lua_State* L) {
     std::string module = ArgStr(L, 1, "module");
@@ -586,9 +585,8 @@ int ApiSetActivity(ScenarioRunner& r, lua_State* L) {
     }
     IActivityRuleSystem* system = r.world().FindRuleSystem(module);
     if (system == nullptr) throw ApiError("no rule system named " + module);
-    lua_pushinteger(L, r.world().Call([&](Kernel&) {
-        return system->SetActivityState(nullptr, state, key);
-    }));
+    lua_pushinteger(
+        L, r.world().Call([&](Kernel&) { return system->SetActivityState(nullptr, state, key); }));
     return 1;
 }
 
@@ -635,8 +633,8 @@ int ApiOnCommand(ScenarioRunner& r, lua_State* L) {
     ArgFunction(L, 3, "handler");
     bool keep = false;
     int priority = HookOptions(L, 4, keep);
-    HostHook hook = r.MakeHook(L, 3, "on_command(" + cls + ", " + std::to_string(id) + ")", 1,
-                               true);
+    HostHook hook =
+        r.MakeHook(L, 3, "on_command(" + cls + ", " + std::to_string(id) + ")", 1, true);
     StandInScripts* standIn = r.world().standIn();
     int handle = r.world().Call([&](Kernel& k) {
         if (!keep && standIn != nullptr) standIn->Disable(id);
@@ -667,9 +665,8 @@ int ApiOnEvent(ScenarioRunner& r, lua_State* L) {
     bool keep = false;
     int priority = HookOptions(L, 4, keep);
     HostHook hook = r.MakeHook(L, 3, "on_event(" + cls + ", " + event + ")", 1, false);
-    int handle = r.world().Call([&](Kernel& k) {
-        return k.AddHostClassCallback(cls, event, hook, priority, kHookOwner);
-    });
+    int handle = r.world().Call(
+        [&](Kernel& k) { return k.AddHostClassCallback(cls, event, hook, priority, kHookOwner); });
     if (handle == 0) throw ApiError("cannot hook " + event + " on " + cls);
     lua_pushinteger(L, handle);
     return 1;
@@ -739,8 +736,7 @@ int ApiSet(ScenarioRunner& r, lua_State* L) {
 int ApiHas(ScenarioRunner& r, lua_State* L) {
     ObjectId obj = ArgObj(L, 1, "object");
     std::string name = ArgStr(L, 2, "property");
-    lua_pushboolean(L,
-                    r.world().Call([&](Kernel& k) { return k.FindAttr(obj, name.c_str()); }));
+    lua_pushboolean(L, r.world().Call([&](Kernel& k) { return k.FindAttr(obj, name.c_str()); }));
     return 1;
 }
 
@@ -768,8 +764,8 @@ int ApiRecord(ScenarioRunner& r, lua_State* L) {
 int ApiRows(ScenarioRunner& r, lua_State* L) {
     ObjectId obj = ArgObj(L, 1, "object");
     std::string rec = ArgStr(L, 2, "record");
-    lua_pushinteger(
-        L, r.world().Call([&](Kernel& k) { return k.GetRecordRows(obj, rec.c_str()); }));
+    lua_pushinteger(L,
+                    r.world().Call([&](Kernel& k) { return k.GetRecordRows(obj, rec.c_str()); }));
     return 1;
 }
 
@@ -794,9 +790,8 @@ int ApiNumberOf(ScenarioRunner& r, lua_State* L) {
 
 int ApiClassOf(ScenarioRunner& r, lua_State* L) {
     ObjectId obj = ArgObj(L, 1, "object");
-    std::string name = r.world().Call([&](Kernel& k) {
-        return k.Exists(obj) ? k.ClassNameOf(obj) : std::string();
-    });
+    std::string name = r.world().Call(
+        [&](Kernel& k) { return k.Exists(obj) ? k.ClassNameOf(obj) : std::string(); });
     if (name.empty()) {
         lua_pushnil(L);
     } else {
@@ -1142,9 +1137,15 @@ int Expect(ScenarioRunner& r, lua_State* L, const char* fixedKind) {
     return 1;
 }
 
-int ApiExpectEvent(ScenarioRunner& r, lua_State* L) { return Expect(r, L, nullptr); }
-int ApiExpectCommand(ScenarioRunner& r, lua_State* L) { return Expect(r, L, "command"); }
-int ApiExpectCustom(ScenarioRunner& r, lua_State* L) { return Expect(r, L, "custom"); }
+int ApiExpectEvent(ScenarioRunner& r, lua_State* L) {
+    return Expect(r, L, nullptr);
+}
+int ApiExpectCommand(ScenarioRunner& r, lua_State* L) {
+    return Expect(r, L, "command");
+}
+int ApiExpectCustom(ScenarioRunner& r, lua_State* L) {
+    return Expect(r, L, "custom");
+}
 
 int ExpectNone(ScenarioRunner& r, lua_State* L, const char* fixedKind) {
     Expectation x = ReadExpectation(L, 1, "expectation", fixedKind);
@@ -1155,14 +1156,18 @@ int ExpectNone(ScenarioRunner& r, lua_State* L, const char* fixedKind) {
     }
     std::vector<std::string> lines;
     for (const Event& e : found.matches) lines.push_back(e.ToString());
-    lua_pushboolean(L, r.Check(L, false, "expected no " + x.description + ", found " +
-                                             std::to_string(lines.size()) +
-                                             Listing(lines, "matching")));
+    lua_pushboolean(L, r.Check(L, false,
+                               "expected no " + x.description + ", found " +
+                                   std::to_string(lines.size()) + Listing(lines, "matching")));
     return 1;
 }
 
-int ApiExpectNoEvent(ScenarioRunner& r, lua_State* L) { return ExpectNone(r, L, nullptr); }
-int ApiExpectNoCommand(ScenarioRunner& r, lua_State* L) { return ExpectNone(r, L, "command"); }
+int ApiExpectNoEvent(ScenarioRunner& r, lua_State* L) {
+    return ExpectNone(r, L, nullptr);
+}
+int ApiExpectNoCommand(ScenarioRunner& r, lua_State* L) {
+    return ExpectNone(r, L, "command");
+}
 
 int ApiEvents(ScenarioRunner& r, lua_State* L) {
     Expectation x = ReadExpectation(L, 1, "filter", nullptr);
@@ -1252,9 +1257,9 @@ int ApiFloat(ScenarioRunner&, lua_State* L) {
 // Kind of a wrapper ("wide", "i64", "float") or nil; used by the Lua helpers.
 int ApiWrapperKind(ScenarioRunner&, lua_State* L) {
     if (lua_istable(L, 1) && lua_getmetatable(L, 1)) {
-        for (auto [meta, name] : {std::make_pair(kWideMeta, "wide"),
-                                  std::make_pair(kI64Meta, "i64"),
-                                  std::make_pair(kFloatMeta, "float")}) {
+        for (auto [meta, name] :
+             {std::make_pair(kWideMeta, "wide"), std::make_pair(kI64Meta, "i64"),
+              std::make_pair(kFloatMeta, "float")}) {
             luaL_getmetatable(L, meta);
             bool same = lua_rawequal(L, -1, -2);
             lua_pop(L, 1);
@@ -1461,7 +1466,8 @@ void RegisterScenarioApi(lua_State* L) {
     luaL_newmetatable(L, kAnyMeta);
     lua_pushstring(L, "*");
     lua_pushcclosure(
-        L, [](lua_State* S) -> int {
+        L,
+        [](lua_State* S) -> int {
             lua_pushvalue(S, lua_upvalueindex(1));
             return 1;
         },

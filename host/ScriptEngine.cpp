@@ -241,12 +241,12 @@ struct ScriptEngine::Impl {
     lua_State* L = nullptr;
 
     size_t used = 0;
-    bool capHit = false;       // the allocator refused during the current call
-    bool enforceCap = false;   // off while the state is being built
-    uint64_t executed = 0;     // instructions counted in the current call
+    bool capHit = false;      // the allocator refused during the current call
+    bool enforceCap = false;  // off while the state is being built
+    uint64_t executed = 0;    // instructions counted in the current call
     bool budgetHit = false;
 
-    int baseMetaRef = LUA_NOREF;            // {__index = _G} for script environments
+    int baseMetaRef = LUA_NOREF;                 // {__index = _G} for script environments
     std::unordered_map<std::string, int> cache;  // normalised path -> env registry ref
 
     explicit Impl(std::string dir, ScriptLimits lim) : resourceDir(std::move(dir)), limits(lim) {
@@ -631,7 +631,9 @@ ScriptEngine::ScriptEngine(std::string resourceDir, ScriptLimits limits)
 
 ScriptEngine::~ScriptEngine() = default;
 
-void ScriptEngine::SetLog(LogFn log) { m_impl->log = std::move(log); }
+void ScriptEngine::SetLog(LogFn log) {
+    m_impl->log = std::move(log);
+}
 
 bool ScriptEngine::Call(const std::string& script, const std::string& function,
                         const IVarList& args, int resultCount, IVarList& results) {
@@ -648,6 +650,8 @@ void ScriptEngine::Reload() {
     lua_gc(m_impl->L, LUA_GCCOLLECT);
 }
 
-size_t ScriptEngine::MemoryInUse() const { return m_impl->used; }
+size_t ScriptEngine::MemoryInUse() const {
+    return m_impl->used;
+}
 
 }  // namespace host

@@ -98,14 +98,16 @@ int main(int argc, char** argv) {
     std::string resourceDir = GAMERULES_DEFAULT_RESOURCES;
 
     CLI::App* modules =
-        app.add_subcommand("modules", "Load the plug-in, drive its modules' Init and AfterInit "
-                                      "against an in-memory kernel, unload it");
+        app.add_subcommand("modules",
+                           "Load the plug-in, drive its modules' Init and AfterInit "
+                           "against an in-memory kernel, unload it");
     modules->add_option("--plugin", pluginPath, "Plug-in library")->capture_default_str();
     modules->add_option("--resources", resourceDir, "Resource directory")->capture_default_str();
     modules->callback([&] { RulehostExitCode() = RunModules(pluginPath, resourceDir); });
 
     host::ScenarioOptions scenario;
-    CLI::App* run = app.add_subcommand("run", "Run a scenario file against a world with the plug-in");
+    CLI::App* run =
+        app.add_subcommand("run", "Run a scenario file against a world with the plug-in");
     run->add_option("file", scenario.file, "Scenario (Lua)")->required();
     run->add_option("--plugin", scenario.pluginPath,
                     "Plug-in library (default: setup{plugin=} or the built plug-in)");

@@ -69,8 +69,7 @@ TEST(RulehostRun, FailedCheckNamesTheScenarioLineAndExitsOne) {
     ASSERT_GT(line, 0);
     Outcome o = RunRulehost("run --quiet --plugin " TEST_PLUGIN_PATH " " + file);
     EXPECT_EQ(o.exitCode, 1) << o.output;
-    std::string expected =
-        file + ":" + std::to_string(line) + ": select count: expected 3, got 2";
+    std::string expected = file + ":" + std::to_string(line) + ": select count: expected 3, got 2";
     EXPECT_NE(o.output.find(expected), std::string::npos) << o.output;
     // The run went on after the failure: both checks were counted.
     EXPECT_NE(o.output.find("FAIL " + file + ": 1 failure; 2 checks"), std::string::npos)
@@ -114,8 +113,8 @@ TEST(RulehostCli, BadCommandLineExitsTwo) {
 }
 
 TEST(RulehostCli, ModulesListsCreatorsAndDrivesTheLifecycle) {
-    Outcome o = RunRulehost("modules --plugin " TEST_PLUGIN_PATH " --resources " + kFixtures +
-                            "/res/");
+    Outcome o =
+        RunRulehost("modules --plugin " TEST_PLUGIN_PATH " --resources " + kFixtures + "/res/");
     ASSERT_EQ(o.exitCode, 0) << o.output;
     size_t a = o.output.find("1. AutoTeamFarmSystem");
     size_t b = o.output.find("2. AreaBossSystem");
@@ -129,8 +128,7 @@ TEST(RulehostCli, ModulesListsCreatorsAndDrivesTheLifecycle) {
     ASSERT_NE(lastInit, std::string::npos) << o.output;
     ASSERT_NE(firstAfter, std::string::npos) << o.output;
     EXPECT_LT(lastInit, firstAfter);
-    EXPECT_NE(o.output.find("NpcCreator: 17 properties, 3 records"), std::string::npos)
-        << o.output;
+    EXPECT_NE(o.output.find("NpcCreator: 17 properties, 3 records"), std::string::npos) << o.output;
     EXPECT_NE(o.output.find("unloaded"), std::string::npos);
 }
 
@@ -190,8 +188,7 @@ TEST_F(ScenarioApiTest, EveryFailedCheckIsReportedAndTheRunGoesOn) {
     EXPECT_EQ(r.checks, 3);
     ASSERT_EQ(r.failures.size(), 2u);
     EXPECT_NE(r.failures[0].find("s.lua:2: first"), std::string::npos) << r.failures[0];
-    EXPECT_NE(r.failures[1].find("s.lua:4: second: expected {1, 3}, got {1, 2}"),
-              std::string::npos)
+    EXPECT_NE(r.failures[1].find("s.lua:4: second: expected {1, 3}, got {1, 2}"), std::string::npos)
         << r.failures[1];
     EXPECT_NE(err_.find("s.lua:2: first"), std::string::npos);
     EXPECT_NE(out_.find("FAIL"), std::string::npos);
@@ -240,12 +237,12 @@ TEST_F(ScenarioApiTest, SetupAfterTheWorldStartedIsRefused) {
 }
 
 TEST_F(ScenarioApiTest, ExpectCommandShowsTheEventsItDidNotMatch) {
-    auto r = Run(
-        "local p = player{name = 'P', camp = 1}\n"
-        "command(p, p, 4242, 1, 'two')\n"
-        "expect_command{to = p, id = 4242, args = {1, 'two'}}\n"
-        "expect_command{to = p, id = 4242, args = {1, 'three'}}\n"
-        "expect_command{id = 4242, count = 2}\n");
+    auto r =
+        Run("local p = player{name = 'P', camp = 1}\n"
+            "command(p, p, 4242, 1, 'two')\n"
+            "expect_command{to = p, id = 4242, args = {1, 'two'}}\n"
+            "expect_command{to = p, id = 4242, args = {1, 'three'}}\n"
+            "expect_command{id = 4242, count = 2}\n");
     EXPECT_EQ(r.checks, 3);
     ASSERT_EQ(r.failures.size(), 2u);
     const std::string& f = r.failures[0];
@@ -258,37 +255,37 @@ TEST_F(ScenarioApiTest, ExpectCommandShowsTheEventsItDidNotMatch) {
 }
 
 TEST_F(ScenarioApiTest, ValuesKeepTheirTypesThroughCommands) {
-    auto r = Run(
-        "local p = player{name = 'P', camp = 1}\n"
-        "command(p, p, 77, 5, 2.5, wide('Bob'), i64(7), 'gbk', p, true)\n"
-        "local e = expect_command{id = 77, args = {5, 2.5, wide('Bob'), i64(7), 'gbk', p, 1}}\n"
-        "check(e.line:find('u\"Bob\"', 1, true) ~= nil, 'wide string sent as wide')\n"
-        "check(e.line:find('7L', 1, true) ~= nil, 'int64 sent as int64')\n"
-        "check_eq(e.args, {5, 2.5, 'Bob', 7, 'gbk', p, 1})\n"
-        "check_eq(e.from, p)\n");
+    auto r =
+        Run("local p = player{name = 'P', camp = 1}\n"
+            "command(p, p, 77, 5, 2.5, wide('Bob'), i64(7), 'gbk', p, true)\n"
+            "local e = expect_command{id = 77, args = {5, 2.5, wide('Bob'), i64(7), 'gbk', p, 1}}\n"
+            "check(e.line:find('u\"Bob\"', 1, true) ~= nil, 'wide string sent as wide')\n"
+            "check(e.line:find('7L', 1, true) ~= nil, 'int64 sent as int64')\n"
+            "check_eq(e.args, {5, 2.5, 'Bob', 7, 'gbk', p, 1})\n"
+            "check_eq(e.from, p)\n");
     EXPECT_EQ(r.exitCode, 0) << err_;
     EXPECT_EQ(r.checks, 5);
 }
 
 TEST_F(ScenarioApiTest, HandlerSeesTheCommandAndItsAnswerCounts) {
-    auto r = Run(
-        "local p = player{name = 'P', camp = 1}\n"
-        "local seen\n"
-        "on_command('player', 555, function(self, sender, args) seen = args return 0 end)\n"
-        "local answer = command(p, p, 555, 9, 'x')\n"
-        "check_eq(answer, 0)\n"
-        "check_eq(seen, {9, 'x', id = 555})\n"
-        "check_eq(command(p, p, 556), 1, 'no hook answers 1')\n");
+    auto r =
+        Run("local p = player{name = 'P', camp = 1}\n"
+            "local seen\n"
+            "on_command('player', 555, function(self, sender, args) seen = args return 0 end)\n"
+            "local answer = command(p, p, 555, 9, 'x')\n"
+            "check_eq(answer, 0)\n"
+            "check_eq(seen, {9, 'x', id = 555})\n"
+            "check_eq(command(p, p, 556), 1, 'no hook answers 1')\n");
     EXPECT_EQ(r.exitCode, 0) << err_;
     EXPECT_EQ(r.checks, 3);
 }
 
 TEST_F(ScenarioApiTest, ErrorInAHandlerFailsTheRunButNotTheWorld) {
-    auto r = Run(
-        "local p = player{name = 'P', camp = 1}\n"
-        "on_command('player', 600, function() error('handler broke') end)\n"
-        "check_eq(command(p, p, 600), 1, 'the default answer stands')\n"
-        "check_eq(command(p, p, 601), 1, 'the world still works')\n");
+    auto r =
+        Run("local p = player{name = 'P', camp = 1}\n"
+            "on_command('player', 600, function() error('handler broke') end)\n"
+            "check_eq(command(p, p, 600), 1, 'the default answer stands')\n"
+            "check_eq(command(p, p, 601), 1, 'the world still works')\n");
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.checks, 2);
     ASSERT_EQ(r.failures.size(), 1u);
@@ -297,22 +294,21 @@ TEST_F(ScenarioApiTest, ErrorInAHandlerFailsTheRunButNotTheWorld) {
 }
 
 TEST_F(ScenarioApiTest, ChecksInsideHandlersReportTheHandlersLine) {
-    auto r = Run(
-        "local p = player{name = 'P', camp = 1}\n"
-        "on_command('player', 700, function(self) check_eq(self, nil, 'in handler') end)\n"
-        "command(p, p, 700)\n");
+    auto r =
+        Run("local p = player{name = 'P', camp = 1}\n"
+            "on_command('player', 700, function(self) check_eq(self, nil, 'in handler') end)\n"
+            "command(p, p, 700)\n");
     ASSERT_EQ(r.failures.size(), 1u);
-    EXPECT_NE(r.failures[0].find("s.lua:3: in handler: expected nil, got obj#"),
-              std::string::npos)
+    EXPECT_NE(r.failures[0].find("s.lua:3: in handler: expected nil, got obj#"), std::string::npos)
         << r.failures[0];
 }
 
 TEST_F(ScenarioApiTest, ClockAdvancesOnlyForward) {
-    auto r = Run(
-        "advance(1.5)\n"
-        "advance_ms(250)\n"
-        "check_eq(now_ms(), 1750)\n"
-        "advance(-1)\n");
+    auto r =
+        Run("advance(1.5)\n"
+            "advance_ms(250)\n"
+            "check_eq(now_ms(), 1750)\n"
+            "advance(-1)\n");
     EXPECT_EQ(r.checks, 1);
     ASSERT_EQ(r.failures.size(), 1u);
     EXPECT_NE(r.failures[0].find("s.lua:5: time cannot go backwards"), std::string::npos);
@@ -320,41 +316,41 @@ TEST_F(ScenarioApiTest, ClockAdvancesOnlyForward) {
 }
 
 TEST_F(ScenarioApiTest, ActivityStateReachesTheAreaBossSystem) {
-    auto r = Run(
-        "check_eq(set_activity('AreaBossSystem', 1, '12abc'), 1)\n"
-        "check_eq(set_activity('NpcCreatorSystem', 1, 12), 1)\n");
+    auto r =
+        Run("check_eq(set_activity('AreaBossSystem', 1, '12abc'), 1)\n"
+            "check_eq(set_activity('NpcCreatorSystem', 1, 12), 1)\n");
     EXPECT_EQ(r.exitCode, 0) << err_;
 }
 
 TEST_F(ScenarioApiTest, TeamsAreBuiltAndRead) {
-    auto r = Run(
-        "local a = player{name = 'A', camp = 1}\n"
-        "local b = player{name = 'B', camp = 1}\n"
-        "team(a, b)\n"
-        "check_eq(team_members(b), {a, b})\n"
-        "check_eq(team_leader(b), a)\n"
-        "check_eq(rows(a, 'team'), 2)\n"
-        "leave_team(b)\n"
-        "check_eq(team_leader(b), nil)\n");
+    auto r =
+        Run("local a = player{name = 'A', camp = 1}\n"
+            "local b = player{name = 'B', camp = 1}\n"
+            "team(a, b)\n"
+            "check_eq(team_members(b), {a, b})\n"
+            "check_eq(team_leader(b), a)\n"
+            "check_eq(rows(a, 'team'), 2)\n"
+            "leave_team(b)\n"
+            "check_eq(team_leader(b), nil)\n");
     EXPECT_EQ(r.exitCode, 0) << err_;
     EXPECT_EQ(r.checks, 4);
 }
 
 TEST_F(ScenarioApiTest, FlagsJoinTheFightThroughItsMemberRecord) {
-    auto r = Run(
-        "local p = player{name = 'P', camp = 1}\n"
-        "local c = creator{config = 'C', number = 7, props = {MaxSelectCount = 3}}\n"
-        "select(p, c, 1)\n"
-        "local left = child(get(p, 'Fighting'), 'LeftTeam')\n"
-        "check_eq(rows(left, 'PkMemberInfo'), 1, 'the player alone')\n"
-        "local f = flag{}\n"
-        "check_eq(config_of(f), 'Flag')\n"
-        "check_eq(join_fight(p, f), 2)\n"
-        "check_eq(record(left, 'PkMemberInfo')[2], {0, f, ''})\n"
-        "check(remove_row(left, 'PkMemberInfo', 2))\n"
-        "check(not remove_row(left, 'PkMemberInfo', 0), 'rows count from 1')\n"
-        "check_eq(rows(left, 'PkMemberInfo'), 1)\n"
-        "add_row(left, 'PkMemberInfo', {1, f})\n");
+    auto r =
+        Run("local p = player{name = 'P', camp = 1}\n"
+            "local c = creator{config = 'C', number = 7, props = {MaxSelectCount = 3}}\n"
+            "select(p, c, 1)\n"
+            "local left = child(get(p, 'Fighting'), 'LeftTeam')\n"
+            "check_eq(rows(left, 'PkMemberInfo'), 1, 'the player alone')\n"
+            "local f = flag{}\n"
+            "check_eq(config_of(f), 'Flag')\n"
+            "check_eq(join_fight(p, f), 2)\n"
+            "check_eq(record(left, 'PkMemberInfo')[2], {0, f, ''})\n"
+            "check(remove_row(left, 'PkMemberInfo', 2))\n"
+            "check(not remove_row(left, 'PkMemberInfo', 0), 'rows count from 1')\n"
+            "check_eq(rows(left, 'PkMemberInfo'), 1)\n"
+            "add_row(left, 'PkMemberInfo', {1, f})\n");
     EXPECT_EQ(r.checks, 7);
     ASSERT_EQ(r.failures.size(), 1u) << err_;
     EXPECT_NE(r.failures[0].find("s.lua:14: record PkMemberInfo has 3 columns, 2 values given"),
@@ -363,12 +359,12 @@ TEST_F(ScenarioApiTest, FlagsJoinTheFightThroughItsMemberRecord) {
 }
 
 TEST_F(ScenarioApiTest, RowValuesFollowTheDeclaredColumnTypes) {
-    auto r = Run(
-        "local p = player{name = 'P', camp = 1}\n"
-        "local c = creator{config = 'C', number = 7, props = {MaxSelectCount = 3}}\n"
-        "select(p, c, 1)\n"
-        "local left = child(get(p, 'Fighting'), 'LeftTeam')\n"
-        "add_row(left, 'PkMemberInfo', {0, 'not an object', ''})\n");
+    auto r =
+        Run("local p = player{name = 'P', camp = 1}\n"
+            "local c = creator{config = 'C', number = 7, props = {MaxSelectCount = 3}}\n"
+            "select(p, c, 1)\n"
+            "local left = child(get(p, 'Fighting'), 'LeftTeam')\n"
+            "add_row(left, 'PkMemberInfo', {0, 'not an object', ''})\n");
     ASSERT_EQ(r.failures.size(), 1u);
     EXPECT_NE(r.failures[0].find("PkMemberInfo column 2: \"not an object\" does not fit"),
               std::string::npos)
@@ -376,11 +372,11 @@ TEST_F(ScenarioApiTest, RowValuesFollowTheDeclaredColumnTypes) {
 }
 
 TEST_F(ScenarioApiTest, RulesScriptCanBeCalledDirectly) {
-    auto r = Run(
-        "local p = player{name = 'P', camp = 1}\n"
-        "check_eq({run_script('Rule\\\\npc_creator.lua', 'get_npc_count', 1, p, p, 4)}, "
-        "{true, 6})\n"
-        "check_eq({run_script('Rule\\\\npc_creator.lua', 'missing', 1)}, {false})\n");
+    auto r =
+        Run("local p = player{name = 'P', camp = 1}\n"
+            "check_eq({run_script('Rule\\\\npc_creator.lua', 'get_npc_count', 1, p, p, 4)}, "
+            "{true, 6})\n"
+            "check_eq({run_script('Rule\\\\npc_creator.lua', 'missing', 1)}, {false})\n");
     EXPECT_EQ(r.exitCode, 0) << err_;
 }
 

@@ -230,7 +230,9 @@ TEST_F(ScriptEngineTest, UnsupportedResultFailsWithoutPartialResults) {
 // ---- loading and caching -----------------------------------------------------
 
 TEST_F(ScriptEngineTest, ScriptIsLoadedOnceAndKeepsItsGlobals) {
-    Write("Rule/c.lua", "loads = (loads or 0) + 1\ncalls = 0\nfunction f() calls = calls + 1 return loads, calls end");
+    Write("Rule/c.lua",
+          "loads = (loads or 0) + 1\ncalls = 0\nfunction f() calls = calls + 1 return loads, calls "
+          "end");
     auto engine = Make();
     CVarList args, res;
     ASSERT_TRUE(engine->Call("Rule\\c.lua", "f", args, 2, res));
@@ -305,7 +307,8 @@ TEST_F(ScriptEngineTest, MissingFunctionIsOneLogLine) {
 }
 
 TEST_F(ScriptEngineTest, RuntimeErrorIsLoggedWithTraceback) {
-    Write("t.lua", "local function inner() error('broken rule') end\nfunction f() inner() return 1 end");
+    Write("t.lua",
+          "local function inner() error('broken rule') end\nfunction f() inner() return 1 end");
     auto engine = Make();
     CVarList args, res;
     EXPECT_FALSE(engine->Call("t.lua", "f", args, 1, res));
@@ -488,7 +491,9 @@ TEST_F(ScriptEngineTest, RandomSequenceIsTheSameInEveryEngine) {
 
 TEST(ScriptText, UnpairedSurrogatesBecomeReplacementCharacters) {
     const char16_t text[] = {u'a', 0xD800, u'b', 0xDC00, 0};
-    EXPECT_EQ(host::script::WideToUtf8(text), "a\xEF\xBF\xBD" "b\xEF\xBF\xBD");
+    EXPECT_EQ(host::script::WideToUtf8(text),
+              "a\xEF\xBF\xBD"
+              "b\xEF\xBF\xBD");
     EXPECT_EQ(host::script::WideToUtf8(nullptr), "");
 }
 
@@ -496,7 +501,10 @@ TEST(ScriptText, Utf8RoundTripsAndInvalidBytesAreReplaced) {
     std::u16string wide = u"Zh\u4e2d\U0001F600";
     EXPECT_EQ(host::script::Utf8ToWide(host::script::WideToUtf8(wide.c_str())), wide);
     // A lone continuation byte, an overlong form and a truncated sequence.
-    EXPECT_EQ(host::script::Utf8ToWide("a\x80" "b\xC0\xAF" "c\xE4\xB8"), u"a\uFFFDb\uFFFD\uFFFDc\uFFFD");
+    EXPECT_EQ(host::script::Utf8ToWide("a\x80"
+                                       "b\xC0\xAF"
+                                       "c\xE4\xB8"),
+              u"a\uFFFDb\uFFFD\uFFFDc\uFFFD");
 }
 
 }  // namespace
