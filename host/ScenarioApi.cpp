@@ -482,7 +482,26 @@ int ApiDestroy(ScenarioRunner& r, lua_State* L) {
 
 // ---- acting ------------------------------------------------------------------
 
+// Lua's own select('#', ...) / select(n, ...), which the scenario function
+// of the same name still answers when its first argument is "#" or a number.
+int BuiltinSelect(lua_State* L) {
+    int n = lua_gettop(L);
+    if (lua_type(L, 1) == LUA_TSTRING && std::strcmp(lua_tostring(L, 1), "#") == 0) {
+        lua_pushinteger(L, n - 1);
+        return 1;
+    }
+    int64_t i = ArgInt(L, 1, "index");
+    if (i < 0) {
+        i = n + i;
+    } else if (i > n) {
+        i = n;
+    }
+    if (i < 1) throw ApiError("bad argument #1 to 'select' (index out of range)");
+    return n - int(i);
+}
+
 int ApiSelect(ScenarioRunner& r, lua_State* L) {
+    if (lua_type(L, 1) == LUA_TNUMBER || lua_type(L, 1) == LUA_TSTRING) return BuiltinSelect(L);
     ObjectId player = ArgObj(L, 1, "player");
     ObjectId target = ArgObj(L, 2, "target");
     int fn = OptInt32(L, 3, "select function", 1);

@@ -280,6 +280,37 @@ TEST_F(ScenarioApiTest, HandlerSeesTheCommandAndItsAnswerCounts) {
     EXPECT_EQ(r.checks, 3);
 }
 
+TEST_F(ScenarioApiTest, HandlersRunWhileTheScenarioIsInsideACoroutine) {
+    auto r =
+        Run("local p = player{name = 'P', camp = 1}\n"
+            "local got = {}\n"
+            "on_command('player', 900, function(self, sender, args) got[#got + 1] = args[1] end)\n"
+            "local co = coroutine.wrap(function()\n"
+            "  command(p, p, 900, 2)\n"
+            "  coroutine.yield()\n"
+            "  command(p, p, 900, 3)\n"
+            "end)\n"
+            "co()\n"
+            "command(p, p, 900, 1)\n"
+            "co()\n"
+            "check_eq(got, {2, 1, 3})\n");
+    EXPECT_EQ(r.exitCode, 0) << err_;
+    EXPECT_EQ(r.checks, 1);
+}
+
+TEST_F(ScenarioApiTest, SelectStillAnswersLuasOwnSelect) {
+    auto r =
+        Run("check_eq(select('#', 1, nil, 3), 3)\n"
+            "check_eq({select(2, 'a', 'b', 'c')}, {'b', 'c'})\n"
+            "check_eq({select(-1, 'a', 'b', 'c')}, {'c'})\n"
+            "check_eq({select(5, 'a')}, {})\n"
+            "select(0, 'a')\n");
+    EXPECT_EQ(r.checks, 4);
+    ASSERT_EQ(r.failures.size(), 1u) << err_;
+    EXPECT_NE(r.failures[0].find("s.lua:6: bad argument #1 to 'select'"), std::string::npos)
+        << r.failures[0];
+}
+
 TEST_F(ScenarioApiTest, ErrorInAHandlerFailsTheRunButNotTheWorld) {
     auto r =
         Run("local p = player{name = 'P', camp = 1}\n"
