@@ -1358,6 +1358,14 @@ local function same(actual, expected)
   return true
 end
 
+local builtin_load, load_object = __builtin_load, load
+__builtin_load = nil
+-- load(obj) raises "OnLoad"; load(text or function, ...) is Lua's own load.
+function load(what, ...)
+  if type(what) == "string" or type(what) == "function" then return builtin_load(what, ...) end
+  return load_object(what, ...)
+end
+
 function describe_value(v) return describe(v) end
 function same_value(actual, expected) return same(actual, expected) end
 
@@ -1497,6 +1505,9 @@ void RegisterScenarioApi(lua_State* L) {
     luaL_setmetatable(L, kAnyMeta);
     lua_setglobal(L, "ANY");
 
+    // Lua's own load stays reachable: the scenario load wraps it (prelude).
+    lua_getglobal(L, "load");
+    lua_setglobal(L, "__builtin_load");
     for (const ApiEntry& e : kApi) {
         lua_pushcfunction(L, e.fn);
         lua_setglobal(L, e.name);

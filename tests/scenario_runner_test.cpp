@@ -311,6 +311,17 @@ TEST_F(ScenarioApiTest, SelectStillAnswersLuasOwnSelect) {
         << r.failures[0];
 }
 
+TEST_F(ScenarioApiTest, LoadStillAnswersLuasOwnLoad) {
+    auto r =
+        Run("check_eq(load('return 1 + 2')(), 3)\n"
+            "local c = creator{config = 'C', number = 7, load = false}\n"
+            "check_eq(get(c, 'Model'), 0, 'not loaded yet')\n"
+            "check(load(c) > 0, 'OnLoad callbacks ran')\n"
+            "check_eq(get(c, 'Model'), 7001)\n");
+    EXPECT_EQ(r.exitCode, 0) << err_;
+    EXPECT_EQ(r.checks, 4);
+}
+
 TEST_F(ScenarioApiTest, ErrorInAHandlerFailsTheRunButNotTheWorld) {
     auto r =
         Run("local p = player{name = 'P', camp = 1}\n"
