@@ -25,7 +25,7 @@ for target in ini_fuzz class_xml_fuzz; do
   echo "-- $target for ${FUZZ_SECONDS}s"
   if ! ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
        UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-       "$BUILD/fuzz/$target" -max_total_time="$FUZZ_SECONDS" -timeout=20 -rss_limit_mb=2048 \
+       "$BUILD/fuzz/$target" -max_total_time="$FUZZ_SECONDS" -max_len=4096 -timeout=20 -rss_limit_mb=2048 \
          -print_final_stats=1 -artifact_prefix="$work/artifacts/" "$work/corpus" \
          >"$work/log.txt" 2>&1; then
     echo "!! $target failed; last lines of its log:"
