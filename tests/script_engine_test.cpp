@@ -328,6 +328,23 @@ TEST_F(ScriptEngineTest, NonStringErrorObjectIsDescribed) {
     EXPECT_NE(log_[0].find("error object is a table value"), std::string::npos);
 }
 
+TEST_F(ScriptEngineTest, EndlessRecursionAndStrayYieldAreErrors) {
+    Write("t.lua",
+          "local function down(n) return down(n + 1) + 1 end\n"
+          "function deep() return down(0) end\n"
+          "function stray() coroutine.yield(1) end\n"
+          "function ok() return 4 end");
+    auto engine = Make();
+    CVarList args, res;
+    EXPECT_FALSE(engine->Call("t.lua", "deep", args, 1, res));
+    EXPECT_FALSE(engine->Call("t.lua", "stray", args, 1, res));
+    ASSERT_EQ(log_.size(), 2u);
+    EXPECT_NE(log_[0].find("stack overflow"), std::string::npos) << log_[0];
+    EXPECT_NE(log_[1].find("yield"), std::string::npos) << log_[1];
+    EXPECT_EQ(res.GetCount(), 0u);
+    EXPECT_TRUE(engine->Call("t.lua", "ok", args, 1, res));
+}
+
 TEST_F(ScriptEngineTest, SyntaxErrorIsNotCachedSoAFixedFileLoads) {
     Write("t.lua", "function f( return 1 end");
     auto engine = Make();
