@@ -138,6 +138,29 @@ TEST(RulehostCli, ModulesRefusesAMissingPlugin) {
     EXPECT_NE(o.output.find("/nonexistent/libgamerules.so"), std::string::npos) << o.output;
 }
 
+TEST(RulehostCli, ModulesNamesBothVersionsOnAMismatch) {
+    // A copy of the plug-in whose version function returns 0x20010012: the
+    // constant is patched in its "mov eax, imm32" (x86-64).
+    std::string image = ReadFile(TEST_PLUGIN_PATH);
+    ASSERT_FALSE(image.empty());
+    const std::string movVersion("\xB8\x11\x00\x01\x20", 5);
+    size_t at = image.find(movVersion);
+    if (at == std::string::npos || image.find(movVersion, at + 1) != std::string::npos) {
+        GTEST_SKIP() << "version constant not found exactly once in the machine code";
+    }
+    image[at + 1] = '\x12';
+    char tmpl[] = "/tmp/rulehost_version_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    std::string path = std::string(tmpl) + "/libgamerules_other.so";
+    std::ofstream(path, std::ios::binary) << image;
+    Outcome o = RunRulehost("modules --plugin " + path);
+    fs::remove_all(tmpl);
+    EXPECT_EQ(o.exitCode, 3) << o.output;
+    EXPECT_NE(o.output.find("0x20010012"), std::string::npos) << o.output;
+    EXPECT_NE(o.output.find("0x20010011"), std::string::npos) << o.output;
+    EXPECT_EQ(o.output.find("Init "), std::string::npos) << "no module may be driven";
+}
+
 // ---- in process: the Lua API -------------------------------------------------
 
 class ScenarioApiTest : public ::testing::Test {
