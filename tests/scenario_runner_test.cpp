@@ -226,6 +226,15 @@ TEST_F(ScenarioApiTest, LuaErrorEndsTheRunAtItsLine) {
     EXPECT_NE(r.failures[0].find("stack traceback"), std::string::npos) << r.failures[0];
 }
 
+TEST_F(ScenarioApiTest, SyntaxErrorMeansTheScenarioCannotBeLoaded) {
+    auto r = Run("check(true\n");
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(r.checks, 0);
+    ASSERT_EQ(r.failures.size(), 1u);
+    EXPECT_NE(r.failures[0].find("s.lua:3:"), std::string::npos) << r.failures[0];
+    EXPECT_EQ(r.summary.rfind("ERROR ", 0), 0u) << r.summary;
+}
+
 TEST_F(ScenarioApiTest, ApiMisuseIsAnErrorAtTheCallingLine) {
     auto r = Run("local c = creator{config = 'x', number = 7, props = {SelectCount = 'many'}}\n");
     EXPECT_EQ(r.exitCode, 1);
