@@ -1,7 +1,10 @@
 #include "KernelWrapper.h"
 
+#include <sys/stat.h>
 #include <tinyxml.h>
 
+#include <cstdio>
+#include <new>
 #include <string>
 
 #include "IKernel.h"
@@ -23,6 +26,9 @@ const char kVisibleFailed[] =
 // Save modes the kernel understands besides the plain save flag.
 constexpr int kSaveModeColumns = 2;
 constexpr int kSaveModeXml = 3;
+
+// Class files are small; anything of 2 GiB or more is refused unread.
+constexpr off_t kMaxFileSize = off_t(0x7fffffff) + 1;
 
 inline char FoldAscii(char c) {
     return (c >= 'A' && c <= 'Z') ? char(c + ('a' - 'A')) : c;
@@ -114,6 +120,26 @@ void DeclareRecord(IKernel* kernel, int classIndex, const char* file, const TiXm
     }
 }
 
+// The parser sizes its buffer from the file's reported length, so only a
+// plain file of sane size is handed to it: a directory reports a bogus length
+// that would become a huge allocation. Read failures, including running out
+// of memory, are an unreadable file.
+bool LoadDocument(TiXmlDocument& doc, const std::string& path) {
+    std::FILE* fp = std::fopen(path.c_str(), "rb");
+    if (fp == nullptr) return false;
+    struct stat st;
+    bool ok = ::fstat(::fileno(fp), &st) == 0 && S_ISREG(st.st_mode) && st.st_size < kMaxFileSize;
+    if (ok) {
+        try {
+            ok = doc.LoadFile(fp, TIXML_DEFAULT_ENCODING);
+        } catch (const std::bad_alloc&) {
+            ok = false;
+        }
+    }
+    std::fclose(fp);
+    return ok;
+}
+
 }  // namespace
 
 bool ParseXmlBool(const char* text) {
@@ -144,7 +170,7 @@ bool OnCreateClassFromXml(IKernel* kernel, int classIndex, const char* file) {
         if (c == '\\') c = '/';
 
     TiXmlDocument doc(path.c_str());
-    if (!doc.LoadFile()) return false;
+    if (!LoadDocument(doc, path)) return false;
 
     TiXmlHandle object = TiXmlHandle(&doc).FirstChild("Object");
 

@@ -323,7 +323,19 @@ TEST_F(ClassXml, UnreadableOrMalformedFileFailsQuietly) {
     EXPECT_FALSE(OnCreateClassFromXml(&kernel, 1, "broken.xml"));
     Write("empty.xml", "");
     EXPECT_FALSE(OnCreateClassFromXml(&kernel, 1, "empty.xml"));
-    EXPECT_THAT(kernel.Ops(), ElementsAre("GetResourcePath", "GetResourcePath", "GetResourcePath"));
+    Write("dir.xml/inner.txt", "x");  // a directory where the file should be
+    EXPECT_FALSE(OnCreateClassFromXml(&kernel, 1, "dir.xml"));
+    EXPECT_THAT(kernel.Ops(), ElementsAre("GetResourcePath", "GetResourcePath", "GetResourcePath",
+                                          "GetResourcePath"));
+}
+
+TEST_F(ClassXml, FileOf2GiBIsRefusedUnread) {
+    // Sparse: a valid document at the start, then a hole up to 2 GiB.
+    Write("huge.xml", "<Object><BaseProperties><Property Id=\"P\"/></BaseProperties></Object>");
+    const std::string path = kernel.resourcePath + "huge.xml";
+    if (::truncate(path.c_str(), off_t(1) << 31) != 0) GTEST_SKIP() << "no sparse files here";
+    EXPECT_FALSE(OnCreateClassFromXml(&kernel, 1, "huge.xml"));
+    EXPECT_THAT(kernel.Ops(), ElementsAre("GetResourcePath"));
 }
 
 TEST_F(ClassXml, PathIsResourceDirPlusBackslashedName) {
