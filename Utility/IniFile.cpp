@@ -181,7 +181,7 @@ void CIniFile::Parse(const char* data, size_t size) {
     // Room for a small file's sections and entries without regrowth.
     m_sections.reserve(16);
     m_sectionLines.reserve(16);
-    m_itemLines.reserve(64);
+    m_itemLines.reserve(128);
 
     size_t line = 1;  // as an editor counts: CR LF, LF and a lone CR each end one
     const char* p = data;
