@@ -471,6 +471,18 @@ TEST(World, RealPluginGoesThroughItsLifecycleAndDeclaresNpcCreator) {
     EXPECT_FALSE(World::IsLibraryLoaded(loaded));
 }
 
+TEST(World, LoadingTheSharedFileDirectlyAlsoUnloadsAtStop) {
+    WorldOptions o = PluginWorld();
+    o.privatePluginCopy = false;
+    World w(o);
+    ASSERT_TRUE(w.Start()) << w.error();
+    EXPECT_EQ(w.loadedPluginPath(), TEST_PLUGIN_PATH);
+    EXPECT_TRUE(World::IsLibraryLoaded(TEST_PLUGIN_PATH));
+    w.Stop();
+    EXPECT_TRUE(w.pluginUnloaded());
+    EXPECT_FALSE(World::IsLibraryLoaded(TEST_PLUGIN_PATH));
+}
+
 TEST(World, ASelectRunsTheEncounterThroughTheStandInScripts) {
     World w(PluginWorld());
     ASSERT_TRUE(w.Start()) << w.error();
