@@ -53,8 +53,12 @@ void Run(benchmark::State& state, bool log) {
     state.SetItemsProcessed(state.iterations());
 }
 
-void BM_CommandTwoHooks_EventLog(benchmark::State& state) { Run(state, true); }
-void BM_CommandTwoHooks_NoLog(benchmark::State& state) { Run(state, false); }
+void BM_CommandTwoHooks_EventLog(benchmark::State& state) {
+    Run(state, true);
+}
+void BM_CommandTwoHooks_NoLog(benchmark::State& state) {
+    Run(state, false);
+}
 
 // The plug-in's usual pattern: a fresh list built in the callback, then the command.
 void BM_CommandTwoHooks_BuildListEachTime(benchmark::State& state) {

@@ -45,7 +45,9 @@ double CpuNow() {
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return ts.tv_sec + ts.tv_nsec * 1e-9;
 }
-double Seconds(double t0) { return CpuNow() - t0; }
+double Seconds(double t0) {
+    return CpuNow() - t0;
+}
 
 // Checksum of the firing order, so both schedulers are seen to do the same work.
 struct Digest {
@@ -129,12 +131,17 @@ int main(int argc, char** argv) {
     uint64_t seed = 7;
     bool kernel = true;
     for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--beats") && i + 1 < argc) beats = std::atoi(argv[++i]);
-        else if (!std::strcmp(argv[i], "--hours") && i + 1 < argc) hours = std::atof(argv[++i]);
-        else if (!std::strcmp(argv[i], "--seed") && i + 1 < argc) seed = std::strtoull(argv[++i], nullptr, 10);
-        else if (!std::strcmp(argv[i], "--no-kernel")) kernel = false;
+        if (!std::strcmp(argv[i], "--beats") && i + 1 < argc)
+            beats = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--hours") && i + 1 < argc)
+            hours = std::atof(argv[++i]);
+        else if (!std::strcmp(argv[i], "--seed") && i + 1 < argc)
+            seed = std::strtoull(argv[++i], nullptr, 10);
+        else if (!std::strcmp(argv[i], "--no-kernel"))
+            kernel = false;
         else {
-            std::fprintf(stderr, "usage: %s [--beats N] [--hours H] [--seed S] [--no-kernel]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--beats N] [--hours H] [--seed S] [--no-kernel]\n",
+                         argv[0]);
             return 2;
         }
     }

@@ -145,7 +145,9 @@ Event* EventLog::Get(uint64_t seq) {
     return it != m_events.end() && it->seq == seq ? &*it : nullptr;
 }
 
-void EventLog::Clear() { m_events.clear(); }
+void EventLog::Clear() {
+    m_events.clear();
+}
 
 std::vector<const Event*> EventLog::Find(const EventFilter& filter) const {
     std::vector<const Event*> out;

@@ -39,18 +39,18 @@ const char* EventKindName(EventKind kind);
 bool ParseEventKind(const std::string& name, EventKind& kind);
 
 struct Event {
-    uint64_t seq = 0;      // position in the whole log, from 0, never reused
-    int64_t timeMs = 0;    // virtual time when it happened
+    uint64_t seq = 0;    // position in the whole log, from 0, never reused
+    int64_t timeMs = 0;  // virtual time when it happened
     EventKind kind = EventKind::Host;
-    ObjectId sender;       // sender / notified player / object whose property changed
-    ObjectId target;       // target object where there is one
+    ObjectId sender;            // sender / notified player / object whose property changed
+    ObjectId target;            // target object where there is one
     std::u16string targetName;  // CommandByName / CommandOffline: the player name
-    int id = 0;            // command or message id, notice kind, heartbeat interval
-    int result = 0;        // Command answer, delivery result
-    std::string name;      // notice text id, property name, heartbeat name, event name
-    std::string text;      // Trace/Echo/Host/Note line (raw bytes)
-    HostVarList args;      // typed arguments
-    std::string argsText;  // FormatVarList(args)
+    int id = 0;                 // command or message id, notice kind, heartbeat interval
+    int result = 0;             // Command answer, delivery result
+    std::string name;           // notice text id, property name, heartbeat name, event name
+    std::string text;           // Trace/Echo/Host/Note line (raw bytes)
+    HostVarList args;           // typed arguments
+    std::string argsText;       // FormatVarList(args)
 
     // One line: "[12.500s] command obj#1:1 -> obj#2:1 [1001, ...] = 1"
     std::string ToString() const;

@@ -64,7 +64,8 @@ bool ParseItem(const std::string& item, EventTimeSystem::TimePoint& p, std::stri
     const size_t c2 = item.find(':', c1 + 1);
     int h = 0, m = 0, s = 0;
     const std::string hs = item.substr(0, c1);
-    const std::string ms = item.substr(c1 + 1, c2 == std::string::npos ? std::string::npos : c2 - c1 - 1);
+    const std::string ms =
+        item.substr(c1 + 1, c2 == std::string::npos ? std::string::npos : c2 - c1 - 1);
     const bool ok = TwoDigits(hs, 23, h) && TwoDigits(ms, 59, m) &&
                     (c2 == std::string::npos || TwoDigits(item.substr(c2 + 1), 59, s));
     if (!ok) {
@@ -111,9 +112,10 @@ bool EventTimeSystem::AddTimePointEvent(int kind, const char* timeText, int para
         return false;
     }
     HostVarList copy(args);
-    m_kernel.Note("time_point", "kind " + std::to_string(kind) + " at \"" + text + "\" param " +
-                                    std::to_string(param),
-                  ObjectId{}, &copy);
+    m_kernel.Note(
+        "time_point",
+        "kind " + std::to_string(kind) + " at \"" + text + "\" param " + std::to_string(param),
+        ObjectId{}, &copy);
     for (const TimePoint& p : points) {
         Event e;
         e.kind = kind;

@@ -36,7 +36,8 @@ public:
 
     explicit EventTimeSystem(Kernel& kernel);
 
-    bool AddTimePointEvent(int kind, const char* timeText, int param, const IVarList& args) override;
+    bool AddTimePointEvent(int kind, const char* timeText, int param,
+                           const IVarList& args) override;
 
     // Parses a time text; false with why set when it is not understood.
     static bool ParseTimeText(const std::string& text, std::vector<TimePoint>& points,

@@ -6,7 +6,9 @@
 
 namespace host {
 
-HeartbeatWheel::HeartbeatWheel() { std::memset(m_bits, 0, sizeof m_bits); }
+HeartbeatWheel::HeartbeatWheel() {
+    std::memset(m_bits, 0, sizeof m_bits);
+}
 
 void HeartbeatWheel::Place(const Entry& e) {
     const uint64_t delta = static_cast<uint64_t>(e.due - m_base);

@@ -10,8 +10,12 @@ namespace {
 const char kEmpty[] = "";
 const char16_t kEmptyWide[] = u"";
 
-std::u16string WideFrom(const char16_t* p) { return p == nullptr ? std::u16string() : p; }
-std::string NarrowFrom(const char* p) { return p == nullptr ? std::string() : p; }
+std::u16string WideFrom(const char16_t* p) {
+    return p == nullptr ? std::u16string() : p;
+}
+std::string NarrowFrom(const char* p) {
+    return p == nullptr ? std::string() : p;
+}
 
 void AppendUtf8(std::string& out, uint32_t cp) {
     if (cp < 0x80) {
@@ -35,15 +39,24 @@ void AppendUtf8(std::string& out, uint32_t cp) {
 
 Value DefaultValue(int type) {
     switch (type) {
-        case VTYPE_BOOL: return false;
-        case VTYPE_INT: return int32_t{0};
-        case VTYPE_FLOAT: return 0.0f;
-        case VTYPE_STRING: return std::string();
-        case VTYPE_WIDESTR: return std::u16string();
-        case VTYPE_OBJECT: return ObjectId{};
-        case VTYPE_USERDATA: return std::vector<uint8_t>();
-        case VTYPE_INT64: return int64_t{0};
-        default: return std::monostate{};
+        case VTYPE_BOOL:
+            return false;
+        case VTYPE_INT:
+            return int32_t{0};
+        case VTYPE_FLOAT:
+            return 0.0f;
+        case VTYPE_STRING:
+            return std::string();
+        case VTYPE_WIDESTR:
+            return std::u16string();
+        case VTYPE_OBJECT:
+            return ObjectId{};
+        case VTYPE_USERDATA:
+            return std::vector<uint8_t>();
+        case VTYPE_INT64:
+            return int64_t{0};
+        default:
+            return std::monostate{};
     }
 }
 
@@ -57,15 +70,19 @@ const char* TypeName(int type) {
 std::string FormatValue(const Value& v) {
     char buf[64];
     switch (v.index()) {
-        case VTYPE_BOOL: return std::get<bool>(v) ? "true" : "false";
-        case VTYPE_INT: return std::to_string(std::get<int32_t>(v));
+        case VTYPE_BOOL:
+            return std::get<bool>(v) ? "true" : "false";
+        case VTYPE_INT:
+            return std::to_string(std::get<int32_t>(v));
         case VTYPE_FLOAT:
             std::snprintf(buf, sizeof buf, "%g", static_cast<double>(std::get<float>(v)));
             // Keep floats recognisable: 1 -> 1.0
             if (std::strpbrk(buf, ".eEn") == nullptr) std::strcat(buf, ".0");
             return buf;
-        case VTYPE_STRING: return "\"" + std::get<std::string>(v) + "\"";
-        case VTYPE_WIDESTR: return "u\"" + Utf16ToUtf8(std::get<std::u16string>(v)) + "\"";
+        case VTYPE_STRING:
+            return "\"" + std::get<std::string>(v) + "\"";
+        case VTYPE_WIDESTR:
+            return "u\"" + Utf16ToUtf8(std::get<std::u16string>(v)) + "\"";
         case VTYPE_OBJECT: {
             const ObjectId& o = std::get<ObjectId>(v);
             std::snprintf(buf, sizeof buf, "obj#%u:%u", o.ident, o.serial);
@@ -73,15 +90,21 @@ std::string FormatValue(const Value& v) {
         }
         case VTYPE_USERDATA:
             return "<" + std::to_string(std::get<std::vector<uint8_t>>(v).size()) + " bytes>";
-        case VTYPE_INT64: return std::to_string(std::get<int64_t>(v)) + "L";
-        default: return "none";
+        case VTYPE_INT64:
+            return std::to_string(std::get<int64_t>(v)) + "L";
+        default:
+            return "none";
     }
 }
 
 // ---- HostVarList -------------------------------------------------------------
 
-HostVarList::HostVarList(const IVarList& other) { Concat(other); }
-HostVarList::HostVarList(const HostVarList& other) { Concat(other); }
+HostVarList::HostVarList(const IVarList& other) {
+    Concat(other);
+}
+HostVarList::HostVarList(const HostVarList& other) {
+    Concat(other);
+}
 
 HostVarList::HostVarList(HostVarList&& other) noexcept
     : m_chunks(std::move(other.m_chunks)), m_count(other.m_count) {
@@ -140,12 +163,24 @@ bool HostVarList::Push(int tag, Value v) {
     return true;
 }
 
-bool HostVarList::AddInt(int value) { return Push(0, int32_t{value}); }
-bool HostVarList::AddInt64(int64_t value) { return Push(0, value); }
-bool HostVarList::AddFloat(float value) { return Push(0, value); }
-bool HostVarList::AddString(const char* value) { return Push(0, NarrowFrom(value)); }
-bool HostVarList::AddWideStr(const char16_t* value) { return Push(0, WideFrom(value)); }
-bool HostVarList::AddObject(const ObjectId& value) { return Push(0, value); }
+bool HostVarList::AddInt(int value) {
+    return Push(0, int32_t{value});
+}
+bool HostVarList::AddInt64(int64_t value) {
+    return Push(0, value);
+}
+bool HostVarList::AddFloat(float value) {
+    return Push(0, value);
+}
+bool HostVarList::AddString(const char* value) {
+    return Push(0, NarrowFrom(value));
+}
+bool HostVarList::AddWideStr(const char16_t* value) {
+    return Push(0, WideFrom(value));
+}
+bool HostVarList::AddObject(const ObjectId& value) {
+    return Push(0, value);
+}
 bool HostVarList::AddUserData(const void* data, uint64_t size) {
     std::vector<uint8_t> bytes;
     if (data != nullptr && size > 0) {
@@ -154,15 +189,21 @@ bool HostVarList::AddUserData(const void* data, uint64_t size) {
     }
     return Push(0, std::move(bytes));
 }
-bool HostVarList::AddTaggedInt(int tag, int value) { return Push(tag, int32_t{value}); }
-bool HostVarList::AddTaggedFloat(int tag, float value) { return Push(tag, value); }
+bool HostVarList::AddTaggedInt(int tag, int value) {
+    return Push(tag, int32_t{value});
+}
+bool HostVarList::AddTaggedFloat(int tag, float value) {
+    return Push(tag, value);
+}
 bool HostVarList::AddTaggedString(int tag, const char* value) {
     return Push(tag, NarrowFrom(value));
 }
 bool HostVarList::AddTaggedWideStr(int tag, const char16_t* value) {
     return Push(tag, WideFrom(value));
 }
-bool HostVarList::AddTaggedObject(int tag, const ObjectId& value) { return Push(tag, value); }
+bool HostVarList::AddTaggedObject(int tag, const ObjectId& value) {
+    return Push(tag, value);
+}
 
 bool HostVarList::AddValue(const Value& v) {
     if (v.index() == VTYPE_NONE || v.index() == VTYPE_BOOL) return false;
@@ -182,11 +223,21 @@ bool HostVarList::Append(const IVarList& other, uint64_t start, uint64_t count) 
     values.reserve(count);
     for (uint64_t i = start; i < start + count; ++i) {
         switch (other.GetType(i)) {
-            case VTYPE_INT: values.emplace_back(int32_t{other.IntVal(i)}); break;
-            case VTYPE_FLOAT: values.emplace_back(other.FloatVal(i)); break;
-            case VTYPE_STRING: values.emplace_back(NarrowFrom(other.StringVal(i))); break;
-            case VTYPE_WIDESTR: values.emplace_back(WideFrom(other.WideStrVal(i))); break;
-            case VTYPE_OBJECT: values.emplace_back(other.ObjectVal(i)); break;
+            case VTYPE_INT:
+                values.emplace_back(int32_t{other.IntVal(i)});
+                break;
+            case VTYPE_FLOAT:
+                values.emplace_back(other.FloatVal(i));
+                break;
+            case VTYPE_STRING:
+                values.emplace_back(NarrowFrom(other.StringVal(i)));
+                break;
+            case VTYPE_WIDESTR:
+                values.emplace_back(WideFrom(other.WideStrVal(i)));
+                break;
+            case VTYPE_OBJECT:
+                values.emplace_back(other.ObjectVal(i));
+                break;
             case VTYPE_USERDATA: {
                 uint64_t size = 0;
                 const void* p = other.UserDataVal(i, size);
@@ -197,8 +248,11 @@ bool HostVarList::Append(const IVarList& other, uint64_t start, uint64_t count) 
                 values.emplace_back(std::move(bytes));
                 break;
             }
-            case VTYPE_INT64: values.emplace_back(other.Int64Val(i)); break;
-            default: break;  // none, bool and unknown codes are skipped
+            case VTYPE_INT64:
+                values.emplace_back(other.Int64Val(i));
+                break;
+            default:
+                break;  // none, bool and unknown codes are skipped
         }
     }
     for (Value& v : values) Push(0, std::move(v));
@@ -210,8 +264,12 @@ void HostVarList::Clear() {
     for (uint64_t i = 0; i < m_count; ++i) EntryAt(i).value = std::monostate{};
     m_count = 0;
 }
-bool HostVarList::IsEmpty() const { return m_count == 0; }
-uint64_t HostVarList::GetCount() const { return m_count; }
+bool HostVarList::IsEmpty() const {
+    return m_count == 0;
+}
+uint64_t HostVarList::GetCount() const {
+    return m_count;
+}
 
 uint32_t HostVarList::GetTypeWord(uint64_t index) const {
     return index < m_count ? EntryAt(index).typeWord : 0;
@@ -323,19 +381,33 @@ std::string FormatVarList(const IVarList& list) {
     for (uint64_t i = 0; i < n; ++i) {
         if (i > 0) out += ", ";
         switch (list.GetType(i)) {
-            case VTYPE_INT: out += FormatValue(int32_t{list.IntVal(i)}); break;
-            case VTYPE_FLOAT: out += FormatValue(list.FloatVal(i)); break;
-            case VTYPE_STRING: out += FormatValue(NarrowFrom(list.StringVal(i))); break;
-            case VTYPE_WIDESTR: out += FormatValue(WideFrom(list.WideStrVal(i))); break;
-            case VTYPE_OBJECT: out += FormatValue(list.ObjectVal(i)); break;
+            case VTYPE_INT:
+                out += FormatValue(int32_t{list.IntVal(i)});
+                break;
+            case VTYPE_FLOAT:
+                out += FormatValue(list.FloatVal(i));
+                break;
+            case VTYPE_STRING:
+                out += FormatValue(NarrowFrom(list.StringVal(i)));
+                break;
+            case VTYPE_WIDESTR:
+                out += FormatValue(WideFrom(list.WideStrVal(i)));
+                break;
+            case VTYPE_OBJECT:
+                out += FormatValue(list.ObjectVal(i));
+                break;
             case VTYPE_USERDATA: {
                 uint64_t size = 0;
                 list.UserDataVal(i, size);
                 out += "<" + std::to_string(size) + " bytes>";
                 break;
             }
-            case VTYPE_INT64: out += FormatValue(list.Int64Val(i)); break;
-            default: out += "none"; break;
+            case VTYPE_INT64:
+                out += FormatValue(list.Int64Val(i));
+                break;
+            default:
+                out += "none";
+                break;
         }
     }
     out += "]";
@@ -379,7 +451,10 @@ std::u16string Utf8ToUtf16(const std::string& text) {
         if (b < 0x80) {
             cp = b;
         } else {
-            size_t need = (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 0;
+            size_t need = (b & 0xE0) == 0xC0   ? 2
+                          : (b & 0xF0) == 0xE0 ? 3
+                          : (b & 0xF8) == 0xF0 ? 4
+                                               : 0;
             if (need != 0 && i + need <= n) {
                 uint32_t v = b & (0x7F >> need);
                 bool ok = true;

@@ -26,7 +26,9 @@ using Value = std::variant<std::monostate,        // 0 VTYPE_NONE
                            std::vector<uint8_t>,  // 7 VTYPE_USERDATA
                            int64_t>;              // 8 VTYPE_INT64
 
-inline int TypeOf(const Value& v) { return static_cast<int>(v.index()); }
+inline int TypeOf(const Value& v) {
+    return static_cast<int>(v.index());
+}
 // The zero value of a type code (monostate for codes outside 1..8).
 Value DefaultValue(int type);
 // Text of a value as the event log prints it: 12, 1.5, "abc", u"名字"
@@ -94,7 +96,7 @@ public:
     bool SetObject(uint64_t index, const ObjectId& value) override;
 
     // Host-side conveniences.
-    bool AddValue(const Value& v);  // false (nothing added) for monostate and bool
+    bool AddValue(const Value& v);          // false (nothing added) for monostate and bool
     const Value& At(uint64_t index) const;  // monostate past the end
 
 private:

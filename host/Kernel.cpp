@@ -18,8 +18,12 @@ std::string Obj(const ObjectId& o) {
     return buf;
 }
 
-std::string Str(const char* s) { return s == nullptr ? std::string() : std::string(s); }
-std::u16string Wide(const char16_t* s) { return s == nullptr ? std::u16string() : s; }
+std::string Str(const char* s) {
+    return s == nullptr ? std::string() : std::string(s);
+}
+std::u16string Wide(const char16_t* s) {
+    return s == nullptr ? std::u16string() : s;
+}
 
 std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 std::string Format(const char* fmt, ...) {
@@ -31,7 +35,9 @@ std::string Format(const char* fmt, ...) {
     return buf;
 }
 
-bool ValidType(int type) { return type >= VTYPE_BOOL && type <= VTYPE_INT64; }
+bool ValidType(int type) {
+    return type >= VTYPE_BOOL && type <= VTYPE_INT64;
+}
 
 // A value may go into a slot declared with type: same type, or an int into a
 // bool slot (stored as int 0/1, which is how the kernel keeps bools).
@@ -191,8 +197,8 @@ void Kernel::WriteLine(const char* channel, const char* line, EventKind kind) {
         std::fputc('\n', m_logFile);
         std::fflush(m_logFile);
     }
-    const bool show = kind == EventKind::Trace ? m_options.traceToTerminal
-                                               : m_options.echoToTerminal;
+    const bool show =
+        kind == EventKind::Trace ? m_options.traceToTerminal : m_options.echoToTerminal;
     if (show) {
         std::FILE* out = m_options.terminal != nullptr ? m_options.terminal : stdout;
         const std::string utf8 = GbkToUtf8(raw);
@@ -201,8 +207,12 @@ void Kernel::WriteLine(const char* channel, const char* line, EventKind kind) {
     }
 }
 
-void Kernel::Trace(const char* line) { WriteLine("trace", line, EventKind::Trace); }
-void Kernel::Echo(const char* line) { WriteLine("echo", line, EventKind::Echo); }
+void Kernel::Trace(const char* line) {
+    WriteLine("trace", line, EventKind::Trace);
+}
+void Kernel::Echo(const char* line) {
+    WriteLine("echo", line, EventKind::Echo);
+}
 
 void Kernel::HostLog(const std::string& line) {
     WriteLine("host", ("[host] " + line).c_str(), EventKind::Host);
@@ -234,10 +244,11 @@ bool Kernel::RegisterModule(const std::string& name, IModule* module) {
     return true;
 }
 
-bool Kernel::UnregisterModule(const std::string& name) { return m_modules.erase(name) != 0; }
+bool Kernel::UnregisterModule(const std::string& name) {
+    return m_modules.erase(name) != 0;
+}
 
-LifecycleReport Kernel::RunLifecycle(
-    const std::vector<std::pair<std::string, IModule*>>& modules) {
+LifecycleReport Kernel::RunLifecycle(const std::vector<std::pair<std::string, IModule*>>& modules) {
     LifecycleReport report;
     for (const auto& m : modules)
         if (FindModule(m.first.c_str()) == nullptr) RegisterModule(m.first, m.second);
@@ -309,16 +320,14 @@ bool Kernel::IsA(int classIndex, const std::string& base) const {
 }
 
 const PropertyDecl* Kernel::FindPropertyDecl(int classIndex, const std::string& name) const {
-    for (const ClassInfo* c = GetClassInfo(classIndex); c != nullptr;
-         c = GetClassInfo(c->parent))
+    for (const ClassInfo* c = GetClassInfo(classIndex); c != nullptr; c = GetClassInfo(c->parent))
         for (const PropertyDecl& p : c->properties)
             if (p.name == name) return &p;
     return nullptr;
 }
 
 const RecordDecl* Kernel::FindRecordDecl(int classIndex, const std::string& name) const {
-    for (const ClassInfo* c = GetClassInfo(classIndex); c != nullptr;
-         c = GetClassInfo(c->parent))
+    for (const ClassInfo* c = GetClassInfo(classIndex); c != nullptr; c = GetClassInfo(c->parent))
         for (const RecordDecl& r : c->records)
             if (r.name == name) return &r;
     return nullptr;
@@ -361,16 +370,15 @@ bool Kernel::AddPropertyDecl(int classIndex, PropertyDecl decl, const char* op) 
         return false;
     }
     if (NameTakenInTree(classIndex, decl.name)) {
-        HostLog(Format("%s(%s, \"%s\") refused: the property is already declared", op,
-                       cls.c_str(), decl.name.c_str()));
+        HostLog(Format("%s(%s, \"%s\") refused: the property is already declared", op, cls.c_str(),
+                       decl.name.c_str()));
         return false;
     }
     if (TypeOf(decl.initial) == VTYPE_NONE) {
         decl.initial = StoredDefault(decl.type);
     } else if (!Accepts(decl.type, decl.initial)) {
-        HostLog(Format("%s(%s, \"%s\") refused: initial value of type %s for a %s", op,
-                       cls.c_str(), decl.name.c_str(), TypeName(TypeOf(decl.initial)),
-                       TypeName(decl.type)));
+        HostLog(Format("%s(%s, \"%s\") refused: initial value of type %s for a %s", op, cls.c_str(),
+                       decl.name.c_str(), TypeName(TypeOf(decl.initial)), TypeName(decl.type)));
         return false;
     } else {
         decl.initial = Normalise(decl.type, decl.initial);
@@ -391,8 +399,7 @@ bool Kernel::AddProperty(int classIndex, const char* name, int type, bool save,
 }
 
 bool Kernel::AddVisibleProperty(int classIndex, const char* name, int type, const char* text,
-                                bool isPublic, bool isPrivate, bool save,
-                                const char* description) {
+                                bool isPublic, bool isPrivate, bool save, const char* description) {
     PropertyDecl d;
     d.name = Str(name);
     d.type = type;
@@ -457,9 +464,10 @@ bool Kernel::AddRecordDecl(int classIndex, RecordDecl decl, const char* op) {
     // Column counts are bounded so a corrupt class file cannot make every
     // row of every object enormous.
     if (decl.cols < 1 || decl.cols > 1024 || decl.maxRows < 1) {
-        HostLog(Format("%s(%s, \"%s\", cols %d, max rows %d) refused: needs 1..1024 columns "
-                       "and at least one row",
-                       op, cls.c_str(), decl.name.c_str(), decl.cols, decl.maxRows));
+        HostLog(
+            Format("%s(%s, \"%s\", cols %d, max rows %d) refused: needs 1..1024 columns "
+                   "and at least one row",
+                   op, cls.c_str(), decl.name.c_str(), decl.cols, decl.maxRows));
         return false;
     }
     if (decl.saveMode < 0 || decl.saveMode > 3) {
@@ -530,15 +538,17 @@ bool Kernel::SetRecordColType(int classIndex, const char* name, int col, int typ
     for (RecordDecl& r : c.records) {
         if (r.name != rec) continue;
         if (col < 0 || col >= r.cols || !ValidType(type)) {
-            HostLog(Format("SetRecordColType(%s, \"%s\", %d, %d) refused: column or type out "
-                           "of range (%d columns)",
-                           c.name.c_str(), rec.c_str(), col, type, r.cols));
+            HostLog(
+                Format("SetRecordColType(%s, \"%s\", %d, %d) refused: column or type out "
+                       "of range (%d columns)",
+                       c.name.c_str(), rec.c_str(), col, type, r.cols));
             return false;
         }
         if (r.colTypes[col] != VTYPE_NONE && r.colTypes[col] != type) {
-            HostLog(Format("SetRecordColType(%s, \"%s\", %d, %d) refused: the column is "
-                           "already of type %s",
-                           c.name.c_str(), rec.c_str(), col, type, TypeName(r.colTypes[col])));
+            HostLog(
+                Format("SetRecordColType(%s, \"%s\", %d, %d) refused: the column is "
+                       "already of type %s",
+                       c.name.c_str(), rec.c_str(), col, type, TypeName(r.colTypes[col])));
             return false;
         }
         r.colTypes[col] = type;
@@ -603,7 +613,9 @@ Kernel::Object* Kernel::Get(const ObjectId& obj) const {
     return o;
 }
 
-bool Kernel::Exists(const ObjectId& obj) { return Get(obj) != nullptr; }
+bool Kernel::Exists(const ObjectId& obj) {
+    return Get(obj) != nullptr;
+}
 
 ObjectId Kernel::CreateObject(const ObjectSpec& spec) {
     const int cls = ClassIndex(spec.className);
@@ -759,7 +771,9 @@ std::vector<ObjectId> Kernel::ObjectsOfClass(const std::string& className) const
     return out;
 }
 
-std::vector<ObjectId> Kernel::Players() const { return ObjectsOfClass("player"); }
+std::vector<ObjectId> Kernel::Players() const {
+    return ObjectsOfClass("player");
+}
 
 const char* Kernel::GetConfig(const ObjectId& obj) {
     const Object* o = Get(obj);
@@ -788,8 +802,8 @@ bool Kernel::WriteProperty(const ObjectId& obj, const char* name, Value value, c
     Object* o = Get(obj);
     const std::string prop = Str(name);
     if (o == nullptr) {
-        HostLog(Format("%s(%s, \"%s\") refused: no such object", op, Obj(obj).c_str(),
-                       prop.c_str()));
+        HostLog(
+            Format("%s(%s, \"%s\") refused: no such object", op, Obj(obj).c_str(), prop.c_str()));
         return false;
     }
     const PropertyDecl* decl = FindPropertyDecl(o->cls, prop);
@@ -877,8 +891,7 @@ int Kernel::QueryInt(const ObjectId& obj, const char* name) {
 
 const char* Kernel::QueryString(const ObjectId& obj, const char* name) {
     const Value* v = ReadProperty(obj, name);
-    return v != nullptr && TypeOf(*v) == VTYPE_STRING ? std::get<std::string>(*v).c_str()
-                                                      : kEmpty;
+    return v != nullptr && TypeOf(*v) == VTYPE_STRING ? std::get<std::string>(*v).c_str() : kEmpty;
 }
 
 const char16_t* Kernel::QueryWideStr(const ObjectId& obj, const char* name) {
@@ -935,8 +948,8 @@ int Kernel::GetRecordRows(const ObjectId& obj, const char* rec) {
     return r ? static_cast<int>(r->rows.size()) : -1;
 }
 
-bool Kernel::RowFromList(const Record& r, const IVarList& values, const char* op,
-                         const char* rec, std::vector<Value>& row) {
+bool Kernel::RowFromList(const Record& r, const IVarList& values, const char* op, const char* rec,
+                         std::vector<Value>& row) {
     const RecordDecl& d = *r.decl;
     if (values.GetCount() != static_cast<uint64_t>(d.cols)) {
         HostLog(Format("%s(\"%s\") refused: %llu values for %d columns", op, rec,
@@ -1045,7 +1058,8 @@ bool Kernel::GetRecord(const ObjectId& obj, const std::string& rec,
 bool Kernel::ClearRecord(const ObjectId& obj, const std::string& rec) {
     Record* r = GetRecordPtr(obj, rec.c_str(), "ClearRecord");
     if (r == nullptr) return false;
-    while (!r->rows.empty()) RemoveRecordRow(obj, rec.c_str(), static_cast<int>(r->rows.size()) - 1);
+    while (!r->rows.empty())
+        RemoveRecordRow(obj, rec.c_str(), static_cast<int>(r->rows.size()) - 1);
     return true;
 }
 
@@ -1069,12 +1083,10 @@ float Kernel::QueryRecordFloat(const ObjectId& obj, const char* rec, int row, in
 
 const char* Kernel::QueryRecordString(const ObjectId& obj, const char* rec, int row, int col) {
     const Value* v = Cell(obj, rec, row, col);
-    return v != nullptr && TypeOf(*v) == VTYPE_STRING ? std::get<std::string>(*v).c_str()
-                                                      : kEmpty;
+    return v != nullptr && TypeOf(*v) == VTYPE_STRING ? std::get<std::string>(*v).c_str() : kEmpty;
 }
 
-const char16_t* Kernel::QueryRecordWideStr(const ObjectId& obj, const char* rec, int row,
-                                           int col) {
+const char16_t* Kernel::QueryRecordWideStr(const ObjectId& obj, const char* rec, int row, int col) {
     const Value* v = Cell(obj, rec, row, col);
     return v != nullptr && TypeOf(*v) == VTYPE_WIDESTR ? std::get<std::u16string>(*v).c_str()
                                                        : kEmptyWide;
@@ -1253,7 +1265,7 @@ int Kernel::RemoveHostHooks(const std::string& owner, int commandId) {
 }
 
 const std::vector<const Kernel::Hook*>& Kernel::CollectHooks(int kind, int classIndex, int id,
-                                                            const std::string& event) {
+                                                             const std::string& event) {
     HookList& hl = *m_hooks;
     HookList::Cached* cached;
     if (kind == kCommandHook)
@@ -1419,7 +1431,9 @@ int Kernel::ClientMessage(const ObjectId& player, const IVarList& args) {
 size_t Kernel::CommandHookCount(const std::string& className, int commandId) const {
     const int cls = ClassIndex(className);
     if (cls < 0) return 0;
-    return const_cast<Kernel*>(this)->CollectHooks(kCommandHook, cls, commandId, std::string()).size();
+    return const_cast<Kernel*>(this)
+        ->CollectHooks(kCommandHook, cls, commandId, std::string())
+        .size();
 }
 
 // ---- messages ---------------------------------------------------------------------------------
@@ -1571,7 +1585,9 @@ ObjectId Kernel::AddOfflinePlayer(const std::u16string& name) {
     return id;
 }
 
-bool Kernel::RemoveOfflinePlayer(const std::u16string& name) { return m_offline.erase(name) != 0; }
+bool Kernel::RemoveOfflinePlayer(const std::u16string& name) {
+    return m_offline.erase(name) != 0;
+}
 
 int Kernel::QueryOfflinePlayer(const char16_t* name, IVarList& info) {
     auto it = m_offline.find(Wide(name));
@@ -1625,7 +1641,9 @@ ObjectId Kernel::GetScene() {
     return Exists(m_currentScene) ? m_currentScene : ObjectId{};
 }
 
-const char* Kernel::GetResourcePath() { return m_resourcePath.c_str(); }
+const char* Kernel::GetResourcePath() {
+    return m_resourcePath.c_str();
+}
 
 bool Kernel::RunScriptFunction(const char* script, const char* function, const IVarList& args,
                                int resultCount, IVarList& results) {

@@ -63,14 +63,14 @@ using ScriptRunner = std::function<bool(const std::string& script, const std::st
                                         const IVarList& args, int resultCount, IVarList& results)>;
 
 struct KernelOptions {
-    std::string resourceDir;       // a trailing '/' is added when missing
-    bool echoToTerminal = true;    // Echo lines (GBK) printed as UTF-8
-    bool traceToTerminal = false;  // Trace lines too
-    std::FILE* terminal = nullptr; // where; null = stdout
-    std::string logFilePath;       // Trace and Echo raw bytes appended here; empty = none
-    bool logPropertyChanges = true;   // property writes that change a value go to the event log
-    bool logHeartbeatFires = false;   // one "note" per fired heartbeat (noisy)
-    bool builtinClasses = true;       // declare player, BaseScene, Fight, ... at construction
+    std::string resourceDir;         // a trailing '/' is added when missing
+    bool echoToTerminal = true;      // Echo lines (GBK) printed as UTF-8
+    bool traceToTerminal = false;    // Trace lines too
+    std::FILE* terminal = nullptr;   // where; null = stdout
+    std::string logFilePath;         // Trace and Echo raw bytes appended here; empty = none
+    bool logPropertyChanges = true;  // property writes that change a value go to the event log
+    bool logHeartbeatFires = false;  // one "note" per fired heartbeat (noisy)
+    bool builtinClasses = true;      // declare player, BaseScene, Fight, ... at construction
 };
 
 struct PropertyDecl {
@@ -110,13 +110,13 @@ struct ClassInfo {
 // What CreateObject makes.
 struct ObjectSpec {
     std::string className;
-    std::string config;          // GetConfig
-    int configIndex = 0;         // GetConfigIndex
-    ObjectId scene;              // scene it stands in (null: none / the object is a scene)
-    ObjectId parent;             // container for GetChild (null: none)
-    std::u16string childName;    // its name inside parent
+    std::string config;        // GetConfig
+    int configIndex = 0;       // GetConfigIndex
+    ObjectId scene;            // scene it stands in (null: none / the object is a scene)
+    ObjectId parent;           // container for GetChild (null: none)
+    std::u16string childName;  // its name inside parent
     std::vector<std::pair<std::string, Value>> properties;  // initial values (type-checked)
-    bool raiseOnLoad = true;     // raise "OnLoad" after creation
+    bool raiseOnLoad = true;                                // raise "OnLoad" after creation
 };
 
 // Outcome of driving modules through their lifecycle.
@@ -288,12 +288,12 @@ public:
 
     // ---- host hooks (stand-in scripts, scenarios) ------------------------
     // Same dispatch as plug-in hooks. Return a handle (> 0), or 0 on refusal.
-    int AddHostCommandHook(const std::string& className, int commandId, HostHook hook,
-                           int priority, const std::string& owner = "");
+    int AddHostCommandHook(const std::string& className, int commandId, HostHook hook, int priority,
+                           const std::string& owner = "");
     int AddHostCustomHook(int messageId, HostHook hook, int priority,
                           const std::string& owner = "");
-    int AddHostClassCallback(const std::string& className, const std::string& event,
-                             HostHook hook, int priority, const std::string& owner = "");
+    int AddHostClassCallback(const std::string& className, const std::string& event, HostHook hook,
+                             int priority, const std::string& owner = "");
     bool RemoveHook(int handle);
     bool SetHookEnabled(int handle, bool enabled);
     // Removes every host hook of owner (e.g. "standin" for one command id:
@@ -387,7 +387,7 @@ private:
     std::vector<std::unique_ptr<Object>> m_slots;  // index = ident - 1
     std::vector<uint32_t> m_serials;               // current serial per slot
     std::vector<uint32_t> m_freeSlots;
-    std::vector<std::unique_ptr<Object>> m_graveyard;  // dead, freed when dispatch ends
+    std::vector<std::unique_ptr<Object>> m_graveyard;             // dead, freed when dispatch ends
     std::vector<std::unique_ptr<std::vector<Value>>> m_deadRows;  // likewise for record rows
     uint64_t m_born = 0;  // creation counter: ObjectsOfClass and Players answer oldest first
     size_t m_liveObjects = 0;

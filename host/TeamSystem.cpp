@@ -55,7 +55,9 @@ const char16_t* TeamSystem::GetTeamLeaderName(IKernel*, const ObjectId& player) 
     return m_nameBuffer.c_str();
 }
 
-bool TeamSystem::IsInTeam(IKernel*, const ObjectId& player) { return TeamOf(player) != 0; }
+bool TeamSystem::IsInTeam(IKernel*, const ObjectId& player) {
+    return TeamOf(player) != 0;
+}
 
 int TeamSystem::GetTeamMembers(IKernel*, const ObjectId& player, IVarList& members) {
     const uint32_t t = TeamOf(player);
@@ -76,8 +78,10 @@ ObjectId TeamSystem::Leader(const ObjectId& player) const {
 }
 
 bool TeamSystem::Join(const ObjectId& leader, const ObjectId& member) {
-    const bool leaderOk = m_kernel.Exists(leader) && m_kernel.IsA(m_kernel.ClassOf(leader), "player");
-    const bool memberOk = m_kernel.Exists(member) && m_kernel.IsA(m_kernel.ClassOf(member), "player");
+    const bool leaderOk =
+        m_kernel.Exists(leader) && m_kernel.IsA(m_kernel.ClassOf(leader), "player");
+    const bool memberOk =
+        m_kernel.Exists(member) && m_kernel.IsA(m_kernel.ClassOf(member), "player");
     if (!leaderOk || !memberOk || leader == member) {
         m_kernel.HostLog("team join refused: both must be live players, and different");
         return false;

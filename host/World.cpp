@@ -29,7 +29,9 @@ bool CopyFile(const std::string& from, const std::string& to) {
 
 World::World(WorldOptions options) : m_options(std::move(options)) {}
 
-World::~World() { Stop(); }
+World::~World() {
+    Stop();
+}
 
 bool World::IsLibraryLoaded(const std::string& path) {
     void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
@@ -133,7 +135,8 @@ bool World::StartOnThread() {
                 return false;
             }
             m_copyDir = dir;
-            const std::string base = m_options.pluginPath.substr(m_options.pluginPath.rfind('/') + 1);
+            const std::string base =
+                m_options.pluginPath.substr(m_options.pluginPath.rfind('/') + 1);
             m_loadedPath = m_copyDir + "/" + base;
             if (!CopyFile(m_options.pluginPath, m_loadedPath)) {
                 m_error = "cannot copy the plug-in " + m_options.pluginPath + " to " + m_loadedPath;

@@ -34,8 +34,8 @@ class StandInScripts;
 class ScriptEngine;
 
 struct WorldOptions {
-    std::string pluginPath;   // empty: no plug-in (host modules only)
-    std::string resourceDir;  // kernel resource directory
+    std::string pluginPath;         // empty: no plug-in (host modules only)
+    std::string resourceDir;        // kernel resource directory
     bool privatePluginCopy = true;  // load a per-world copy of the file
     bool quiet = false;             // no terminal output from Echo / host lines
     std::string logFilePath;        // Trace/Echo raw lines appended here

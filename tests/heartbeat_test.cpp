@@ -166,7 +166,8 @@ TEST(HeartbeatWheel, MatchesReferenceUnderRandomScheduleCancelAndAdvance) {
             ASSERT_EQ(inWheel, inRef);
             live.erase(live.begin() + static_cast<std::ptrdiff_t>(k));
         }
-        const int64_t limit = now + static_cast<int64_t>(rng() % (rng() % 4 == 0 ? 100000000 : 600));
+        const int64_t limit =
+            now + static_cast<int64_t>(rng() % (rng() % 4 == 0 ? 100000000 : 600));
         while (true) {
             int64_t wa = 0, wb = 0;
             const bool ga = w.PopDue(limit, a, wa);
@@ -191,10 +192,10 @@ namespace {
 
 struct BeatLog {
     std::vector<std::tuple<int64_t, std::string, ObjectId>> fired;
-    ObjectId removeOnFire;        // RemoveHeartBeat(removeTarget, removeName) inside A
+    ObjectId removeOnFire;  // RemoveHeartBeat(removeTarget, removeName) inside A
     std::string removeName;
-    ObjectId addOnFire;           // AddHeartBeat(addOnFire, "B", 250) inside A
-    ObjectId destroyOnFire;       // Destroy(destroyOnFire) inside A
+    ObjectId addOnFire;      // AddHeartBeat(addOnFire, "B", 250) inside A
+    ObjectId destroyOnFire;  // Destroy(destroyOnFire) inside A
     bool removeSelf = false;
 };
 BeatLog g_beats;
@@ -348,8 +349,10 @@ TEST_F(KernelHeartbeat, RefusesUndeclaredDuplicateAndNonPositive) {
 TEST_F(KernelHeartbeat, AddAndRemoveAreRecordedInTheEventLog) {
     kernel->AddHeartBeat(x, "A", 750);
     kernel->RemoveHeartBeat(x, "A");
-    const host::Event* add = kernel->log().FindFirst(host::EventFilter::OfKind(host::EventKind::HeartbeatAdd));
-    const host::Event* rem = kernel->log().FindFirst(host::EventFilter::OfKind(host::EventKind::HeartbeatRemove));
+    const host::Event* add =
+        kernel->log().FindFirst(host::EventFilter::OfKind(host::EventKind::HeartbeatAdd));
+    const host::Event* rem =
+        kernel->log().FindFirst(host::EventFilter::OfKind(host::EventKind::HeartbeatRemove));
     ASSERT_NE(add, nullptr);
     ASSERT_NE(rem, nullptr);
     EXPECT_EQ(add->name, "A");

@@ -154,7 +154,7 @@ TEST_F(KernelTest, RefusesDuplicateUnknownClassAndBadDeclarations) {
     EXPECT_FALSE(kernel->AddProperty(boss, "Model", VTYPE_INT, true, ""));  // inherited already
     EXPECT_FALSE(kernel->AddProperty(999, "X", VTYPE_INT, true, ""));       // unknown class
     EXPECT_FALSE(kernel->AddProperty(-1, "X", VTYPE_INT, true, ""));
-    EXPECT_FALSE(kernel->AddProperty(c, "Bad", 0, true, ""));               // unknown type
+    EXPECT_FALSE(kernel->AddProperty(c, "Bad", 0, true, ""));  // unknown type
     EXPECT_FALSE(kernel->AddProperty(c, "Bad", 9, true, ""));
     EXPECT_FALSE(kernel->AddPropertySaveMode(c, "Bad", VTYPE_INT, 7, ""));  // unknown mode
     EXPECT_FALSE(kernel->AddProperty(c, "", VTYPE_INT, true, ""));
@@ -170,7 +170,7 @@ TEST_F(KernelTest, RefusesDuplicateUnknownClassAndBadDeclarations) {
     EXPECT_FALSE(kernel->SetRecordColType(c, "Rec", 0, 0));           // no type
     EXPECT_FALSE(kernel->SetRecordColType(c, "Nope", 0, VTYPE_INT));  // no record
     EXPECT_TRUE(kernel->SetRecordColType(c, "Rec", 0, VTYPE_INT));
-    EXPECT_TRUE(kernel->SetRecordColType(c, "Rec", 0, VTYPE_INT));    // same again is fine
+    EXPECT_TRUE(kernel->SetRecordColType(c, "Rec", 0, VTYPE_INT));      // same again is fine
     EXPECT_FALSE(kernel->SetRecordColType(c, "Rec", 0, VTYPE_STRING));  // retyping is not
     EXPECT_FALSE(kernel->SetRecordVisible(c, "Nope", "Nope"));
     EXPECT_GE(HostLines("refused"), 17u);
@@ -179,8 +179,8 @@ TEST_F(KernelTest, RefusesDuplicateUnknownClassAndBadDeclarations) {
 TEST_F(KernelTest, ObjectsSeeDeclarationsMadeOnTheirBaseAfterTheyExist) {
     const ObjectId boss = MakeCreator("AreaBossNPCCreator");
     EXPECT_FALSE(kernel->FindAttr(boss, "SelectCount"));
-    ASSERT_TRUE(kernel->AddProperty(kernel->ClassIndex("NpcCreator"), "SelectCount", VTYPE_INT,
-                                    true, ""));
+    ASSERT_TRUE(
+        kernel->AddProperty(kernel->ClassIndex("NpcCreator"), "SelectCount", VTYPE_INT, true, ""));
     EXPECT_TRUE(kernel->FindAttr(boss, "SelectCount"));
     EXPECT_EQ(kernel->QueryInt(boss, "SelectCount"), 0);
     EXPECT_TRUE(kernel->SetInt(boss, "SelectCount", 3));
@@ -198,7 +198,7 @@ TEST_F(KernelTest, StaleIdsNeverMatchAReusedSlot) {
     EXPECT_FALSE(kernel->Exists(a));
     EXPECT_FALSE(kernel->Destroy(a));
     const ObjectId b = MakeCreator("NpcCreator", 8);
-    EXPECT_EQ(b.ident, a.ident);  // the slot is reused ...
+    EXPECT_EQ(b.ident, a.ident);    // the slot is reused ...
     EXPECT_NE(b.serial, a.serial);  // ... under a new serial
     EXPECT_FALSE(kernel->Exists(a));
     EXPECT_STREQ(kernel->GetConfig(a), "");
@@ -366,10 +366,10 @@ TEST_F(KernelTest, RecordQueriesOutOfRangeGiveDefaultsAndFindsGiveMinusOne) {
     EXPECT_EQ(kernel->FindRecordRowInt(cr, "Nums", 5, 0), -1);
     EXPECT_EQ(kernel->FindRecordRowInt(cr, "None", 0, 0), -1);
     EXPECT_FLOAT_EQ(kernel->QueryRecordFloat(cr, "Nums", 1, 1), 0.5f);
-    EXPECT_EQ(kernel->QueryRecordInt(cr, "Nums", 1, 1), 0);   // wrong type
-    EXPECT_EQ(kernel->QueryRecordInt(cr, "Nums", 3, 0), 0);   // no row 3
+    EXPECT_EQ(kernel->QueryRecordInt(cr, "Nums", 1, 1), 0);  // wrong type
+    EXPECT_EQ(kernel->QueryRecordInt(cr, "Nums", 3, 0), 0);  // no row 3
     EXPECT_EQ(kernel->QueryRecordInt(cr, "Nums", -1, 0), 0);
-    EXPECT_EQ(kernel->QueryRecordInt(cr, "Nums", 0, 2), 0);   // no column 2
+    EXPECT_EQ(kernel->QueryRecordInt(cr, "Nums", 0, 2), 0);  // no column 2
     EXPECT_STREQ(kernel->QueryRecordString(cr, "Nums", 0, 0), "");
     EXPECT_TRUE(kernel->RemoveRecordRow(cr, "Nums", 0));
     EXPECT_FALSE(kernel->RemoveRecordRow(cr, "Nums", 2));
@@ -539,8 +539,7 @@ TEST_F(KernelTest, ClassCallbacksReachDerivedClassesButOnCreateClassOnlyItsOwn) 
     kernel->CreateClasses();
     ASSERT_EQ(g.order, (std::vector<std::string>{"h2", "h3"}));
     EXPECT_EQ(g.args[0], (std::vector<Value>{int32_t{kernel->ClassIndex("NpcCreator")}}));
-    EXPECT_EQ(g.args[1],
-              (std::vector<Value>{int32_t{kernel->ClassIndex("AreaBossNPCCreator")}}));
+    EXPECT_EQ(g.args[1], (std::vector<Value>{int32_t{kernel->ClassIndex("AreaBossNPCCreator")}}));
     kernel->CreateClasses();  // each class is created once
     EXPECT_EQ(g.order.size(), 2u);
 
@@ -886,7 +885,7 @@ TEST(TextConversion, Utf16AndUtf8RoundTripAndRepairBrokenInput) {
     const std::u16string text = u"Alice \u540d \U0001F600";
     EXPECT_EQ(host::Utf8ToUtf16(host::Utf16ToUtf8(text)), text);
     EXPECT_EQ(host::Utf16ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
-    EXPECT_EQ(host::Utf8ToUtf16("a\xC3"), u"a\uFFFD");        // truncated sequence
+    EXPECT_EQ(host::Utf8ToUtf16("a\xC3"), u"a\uFFFD");          // truncated sequence
     EXPECT_EQ(host::Utf8ToUtf16("\xC0\xAF"), u"\uFFFD\uFFFD");  // overlong
     EXPECT_EQ(host::Utf16ToUtf8(static_cast<const char16_t*>(nullptr)), "");
 }

@@ -93,8 +93,7 @@ TEST_F(TeamTest, Command140MakesATeamLedByTheNamedLeaderAndFillsEveryRecord) {
 }
 
 TEST_F(TeamTest, TeamsStopAtFiveMembers) {
-    for (int i = 1; i < 5; ++i)
-        Send(TeamCommand(140, u"A", std::u16string(1, char16_t(u'A' + i))));
+    for (int i = 1; i < 5; ++i) Send(TeamCommand(140, u"A", std::u16string(1, char16_t(u'A' + i))));
     EXPECT_EQ(team->Members(players[0]).size(), 5u);
     Send(TeamCommand(140, u"A", u"F"));
     EXPECT_FALSE(team->IsInTeam(kernel.get(), players[5]));
@@ -182,9 +181,9 @@ TEST(EventTimeText, AcceptsDailyTimesListsAndDelays) {
 
 TEST(EventTimeText, RefusesEverythingElseWithAReason) {
     std::vector<EventTimeSystem::TimePoint> p;
-    for (const char* bad : {"", " ", "24:00", "12:60", "12:00:60", "ab", "12", "1:2:3:4", "+0",
-                            "+-3", "+", "+12x", "+99999999999", "08:00;", ";08:00", "-01:00",
-                            "08:0a", "123:00", "08:00 pm"}) {
+    for (const char* bad :
+         {"", " ", "24:00", "12:60", "12:00:60", "ab", "12", "1:2:3:4", "+0", "+-3", "+", "+12x",
+          "+99999999999", "08:00;", ";08:00", "-01:00", "08:0a", "123:00", "08:00 pm"}) {
         std::string why;
         EXPECT_FALSE(EventTimeSystem::ParseTimeText(bad, p, why)) << bad;
         EXPECT_FALSE(why.empty()) << bad;
@@ -310,8 +309,9 @@ TEST_F(StandInTest, PermissionCommandsAnswerYesAndCanBeOverridden) {
     EXPECT_FALSE(standIn->Disable(976));
     EXPECT_EQ(kernel->CommandHookCount("NpcCreator", 976), 0u);
     kernel->AddHostCommandHook(
-        "NpcCreator", 976, [](Kernel&, const ObjectId&, const ObjectId&, const IVarList&) { return 0; },
-        1, "scenario");
+        "NpcCreator", 976,
+        [](Kernel&, const ObjectId&, const ObjectId&, const IVarList&) { return 0; }, 1,
+        "scenario");
     EXPECT_EQ(Send(a, creator, {int32_t{976}}), 0);
 }
 
@@ -327,8 +327,9 @@ TEST_F(StandInTest, Command997IsNotedInTheLog) {
 
 TEST_F(StandInTest, Command1001StartsAFightForTheWholeTeamOfALeader) {
     team->Join(a, b);
-    Send(a, a, {int32_t{1001}, creator, int32_t{1}, int32_t{2}, int32_t{30001}, int32_t{3},
-                int32_t{30002}, int32_t{0}});
+    Send(a, a,
+         {int32_t{1001}, creator, int32_t{1}, int32_t{2}, int32_t{30001}, int32_t{3},
+          int32_t{30002}, int32_t{0}});
     const ObjectId fight = kernel->QueryObject(a, "Fighting");
     ASSERT_TRUE(kernel->Exists(fight));
     EXPECT_EQ(kernel->ClassNameOf(fight), "Fight");
@@ -429,6 +430,37 @@ TEST(World, CallsRunOnTheWorldsOwnThread) {
     EXPECT_THROW(w.Call([](Kernel&) { return 1; }), std::logic_error);
 }
 
+namespace {
+struct InProcessModule : IModule {
+    std::thread::id initThread;
+    bool afterInit = false;
+    bool Init(IKernel* k) override {
+        initThread = std::this_thread::get_id();
+        return k->FindModule("EventTimeSystem") != nullptr;
+    }
+    bool AfterInit(IKernel*) override {
+        afterInit = true;
+        return true;
+    }
+};
+}  // namespace
+
+TEST(World, ModulesHandedInAreDrivenOnTheWorldThread) {
+    InProcessModule m;
+    WorldOptions o;
+    o.quiet = true;
+    o.scriptEngine = false;
+    o.extraModules = {{"InProcess", &m}};
+    World w(o);
+    ASSERT_TRUE(w.Start());
+    EXPECT_TRUE(w.lifecycle().ok());
+    EXPECT_TRUE(m.afterInit);
+    EXPECT_EQ(m.initThread, w.Call([](Kernel&) { return std::this_thread::get_id(); }));
+    EXPECT_EQ(w.FindModule("InProcess"), &m);
+    EXPECT_EQ(w.Call([](Kernel& k) { return k.FindModule("InProcess"); }), &m);
+    EXPECT_EQ(w.FindModule("TeamSystem"), nullptr);  // host modules are the kernel's
+}
+
 TEST(World, AMissingPluginFailsTheStartWithAReason) {
     WorldOptions o = PluginWorld();
     o.pluginPath = "/nonexistent/libgamerules.so";
@@ -450,8 +482,8 @@ TEST(World, RealPluginGoesThroughItsLifecycleAndDeclaresNpcCreator) {
     EXPECT_NE(w.FindModule("NpcCreatorSystem"), nullptr);
     ASSERT_NE(w.FindRuleSystem("AreaBossSystem"), nullptr);
     EXPECT_EQ(w.Call([&](Kernel&) {
-                  return w.FindRuleSystem("AreaBossSystem")->SetActivityState(nullptr, 1, "12");
-              }),
+        return w.FindRuleSystem("AreaBossSystem")->SetActivityState(nullptr, 1, "12");
+    }),
               1);
     w.Run([](Kernel& k) {
         const int c = k.ClassIndex("NpcCreator");
