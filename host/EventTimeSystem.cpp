@@ -160,7 +160,17 @@ void EventTimeSystem::Deliver(size_t index) {
     msg.AddInt(kCommandId);
     msg.AddInt(kind);
     msg.Concat(args);
-    const std::vector<ObjectId> scenes = m_kernel.ObjectsOfClass("BaseScene");
+    // A time point about an object that stands in a scene goes to that scene
+    // only: a handler answering it with a world notice would otherwise speak
+    // once per scene.
+    std::vector<ObjectId> scenes;
+    for (uint64_t i = 0; i < args.GetCount(); ++i) {
+        if (args.GetType(i) != VTYPE_OBJECT) continue;
+        const ObjectId scene = m_kernel.SceneOf(args.ObjectVal(i));
+        if (m_kernel.Exists(scene)) scenes.push_back(scene);
+        break;
+    }
+    if (scenes.empty()) scenes = m_kernel.ObjectsOfClass("BaseScene");
     if (scenes.empty()) {
         m_kernel.HostLog("time point of kind " + std::to_string(kind) +
                          " is due but there is no scene to deliver command 326 to");

@@ -1,7 +1,8 @@
 // The host module "EventTimeSystem": time points on the virtual clock that
-// come back, when due, as command 326 to every scene object (class BaseScene
-// or derived), args [326, kind, then the registered args], sender = the
-// scene itself.
+// come back, when due, as command 326 to scene objects (class BaseScene or
+// derived), args [326, kind, then the registered args], sender = the scene
+// itself. The command goes to the scene of the first object among the args
+// when that object stands in a live scene, otherwise to every scene.
 //
 // Time text syntax (blanks around items are ignored):
 //   "HH:MM"          every day at that time; virtual time 0 is 00:00 of day 0.

@@ -234,6 +234,22 @@ TEST_F(EventTimeTest, DailyTimeDelivers326ToEverySceneWithKindAndArgs) {
     EXPECT_EQ(module->PendingCount(), 1u);
 }
 
+TEST_F(EventTimeTest, ATimePointAboutAnObjectInASceneGoesToThatSceneOnly) {
+    ObjectSpec spec;
+    spec.className = "AreaBossNPCCreator";
+    spec.scene = scene2;
+    const ObjectId placed = kernel->CreateObject(spec);
+    HostVarList args;
+    args.AddObject(placed);
+    ASSERT_TRUE(module->AddTimePointEvent(9, "+2", 0, args));
+    kernel->AdvanceTime(2000);
+    const auto got = Deliveries();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0]->target, scene2);
+    EXPECT_EQ(got[0]->sender, scene2);
+    EXPECT_EQ(got[0]->args.ObjectVal(2), placed);
+}
+
 TEST_F(EventTimeTest, ATimeAlreadyReachedTodayFirstFiresTomorrow) {
     kernel->AdvanceTime(2 * 3600 * 1000);  // 02:00
     ASSERT_TRUE(module->AddTimePointEvent(9, "02:00;03:00", 0, HostVarList()));
