@@ -20,9 +20,13 @@
 //  - Custom(sender, target, args): custom hooks of message id args[0] run with
 //    self = target; the message is then recorded as sent to target's client.
 //  - Hooks may destroy objects, add or remove hooks and heartbeats: the hook
-//    list of a dispatch is fixed when it starts, and destroyed objects stay
-//    allocated (dead, Exists false) until the outermost dispatch returns, so
-//    no pointer handed out during a callback dangles.
+//    list of a dispatch is fixed when it starts (a hook added meanwhile runs
+//    from the next dispatch on; one removed or disabled meanwhile is skipped),
+//    and destroyed objects and removed record rows stay allocated (dead,
+//    Exists false) until the outermost dispatch returns, so no pointer handed
+//    out during a callback dangles.
+//  - A module whose Init fails is not given AfterInit (RunLifecycle): its
+//    handlers would run without the host modules Init looked for.
 //  - Nested Command/Custom/class events deeper than kMaxDispatchDepth are
 //    refused (logged, answer 0), so a pair of hooks that command each other
 //    cannot overflow the stack.
