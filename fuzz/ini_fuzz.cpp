@@ -111,7 +111,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const IniSection* found = ini.FindSection(name);
         // Headers that differ only in letter case share one section, so a
         // section's own name finds that very section.
-        Check(found != nullptr && std::strcmp(found->name.c_str(), name) == 0);
+        Check(found != nullptr && std::strcmp(found->name, name) == 0);
         Check(found->nameHash == IniHash(name));
         Check(ini.GetItemCount(s) == want[s].items.size());
 

@@ -138,7 +138,7 @@ TEST_P(IniParse, LookupsIgnoreAsciiLetterCase) {
     EXPECT_EQ(ini.ReadInteger("AREABOSS", "CHECKFREQUENCY", -1), 30);
     const IniSection* s = ini.FindSection("AreaBoss");
     ASSERT_NE(s, nullptr);
-    EXPECT_EQ(s->name, "areaboss");  // stored as written
+    EXPECT_STREQ(s->name, "areaboss");  // stored as written
     EXPECT_NE(ini.FindItem(*s, "CheckFrequency"), nullptr);
     EXPECT_EQ(ini.FindItem(*s, "CheckFrequenc"), nullptr);
 }
