@@ -30,11 +30,11 @@ struct Setup {
         kernel.AddCommandHook("AreaBossNPCCreator", 976, HookB, 5);
         kernel.CreateScene("scene", 1);
         player = kernel.CreatePlayer(u"bench", 1);
-        host::ObjectSpec spec;
-        spec.className = "AreaBossNPCCreator";
-        spec.config = "AreaBossNPCCreator";
-        spec.raiseOnLoad = false;
-        creator = kernel.CreateObject(spec);
+        host::ObjectSpec objDef;
+        objDef.className = "AreaBossNPCCreator";
+        objDef.config = "AreaBossNPCCreator";
+        objDef.raiseOnLoad = false;
+        creator = kernel.CreateObject(objDef);
     }
     static host::KernelOptions Options() {
         host::KernelOptions o;

@@ -107,10 +107,10 @@ double RunKernel(const Load& l, int64_t end) {
     k.DeclareHeartBeat("Bench::Count", CountBeat);
     std::vector<ObjectId> objs;
     for (size_t i = 0; i < l.interval.size(); ++i) {
-        host::ObjectSpec spec;
-        spec.className = "Flag";
-        spec.raiseOnLoad = false;
-        objs.push_back(k.CreateObject(spec));
+        host::ObjectSpec objDef;
+        objDef.className = "Flag";
+        objDef.raiseOnLoad = false;
+        objs.push_back(k.CreateObject(objDef));
     }
     // Attach each beat so that its first firing falls at its phase.
     std::vector<size_t> order(l.interval.size());

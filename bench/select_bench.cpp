@@ -57,15 +57,15 @@ struct SelectWorld {
             k.log().SetEnabled(false);
             const ObjectId scene = k.CreateScene("bench_scene", 1001);
             k.SetCurrentScene(scene);
-            host::ObjectSpec spec;
-            spec.className = "NpcCreator";
-            spec.config = "arena_gate";
-            spec.configIndex = kArenaCreator;
-            spec.scene = scene;
-            spec.properties = {{"MaxSelectCount", int32_t(INT_MAX)},
+            host::ObjectSpec objDef;
+            objDef.className = "NpcCreator";
+            objDef.config = "arena_gate";
+            objDef.configIndex = kArenaCreator;
+            objDef.scene = scene;
+            objDef.properties = {{"MaxSelectCount", int32_t(INT_MAX)},
                                {"SelectCount", int32_t(INT_MAX)},
                                {"RefreshTime", int32_t(300)}};
-            creator = k.CreateObject(spec);
+            creator = k.CreateObject(objDef);
             player = k.CreatePlayer(u"bench_leader", 1, scene);
             if (teamLeader) {
                 for (int i = 0; i < host::TeamSystem::kMaxMembers - 1; ++i) {

@@ -617,10 +617,10 @@ bool Kernel::Exists(const ObjectId& obj) {
     return Get(obj) != nullptr;
 }
 
-ObjectId Kernel::CreateObject(const ObjectSpec& spec) {
-    const int cls = ClassIndex(spec.className);
+ObjectId Kernel::CreateObject(const ObjectSpec& objDef) {
+    const int cls = ClassIndex(objDef.className);
     if (cls < 0) {
-        HostLog("cannot create an object of unknown class " + spec.className);
+        HostLog("cannot create an object of unknown class " + objDef.className);
         return {};
     }
     uint32_t slot;
@@ -638,8 +638,8 @@ ObjectId Kernel::CreateObject(const ObjectSpec& spec) {
     auto o = std::make_unique<Object>();
     o->id = ObjectId{slot + 1, m_serials[slot]};
     o->cls = cls;
-    o->config = spec.config;
-    o->configIndex = spec.configIndex;
+    o->config = objDef.config;
+    o->configIndex = objDef.configIndex;
     o->isPlayer = IsA(cls, "player");
     o->born = m_born++;
     const ObjectId id = o->id;
@@ -647,52 +647,52 @@ ObjectId Kernel::CreateObject(const ObjectSpec& spec) {
     ++m_liveObjects;
     Object* obj = m_slots[slot].get();
 
-    if (!spec.parent.IsNull()) {
-        if (Object* parent = Get(spec.parent)) {
-            obj->parent = spec.parent;
-            obj->childName = spec.childName;
+    if (!objDef.parent.IsNull()) {
+        if (Object* parent = Get(objDef.parent)) {
+            obj->parent = objDef.parent;
+            obj->childName = objDef.childName;
             parent->children.push_back(id);
         } else {
-            HostLog("object " + Obj(id) + " created without its container " + Obj(spec.parent) +
+            HostLog("object " + Obj(id) + " created without its container " + Obj(objDef.parent) +
                     ", which does not exist");
         }
     }
     if (IsA(cls, "BaseScene")) {
         obj->scene = id;
-    } else if (!spec.scene.IsNull()) {
-        obj->scene = spec.scene;
+    } else if (!objDef.scene.IsNull()) {
+        obj->scene = objDef.scene;
     } else if (Object* parent = Get(obj->parent)) {
         obj->scene = parent->scene;
     }
 
     const bool logWas = m_options.logPropertyChanges;
     m_options.logPropertyChanges = false;  // initial values are not changes
-    for (const auto& p : spec.properties) SetValue(id, p.first, p.second);
+    for (const auto& p : objDef.properties) SetValue(id, p.first, p.second);
     m_options.logPropertyChanges = logWas;
 
-    if (spec.raiseOnLoad) Load(id);
+    if (objDef.raiseOnLoad) Load(id);
     return id;
 }
 
 ObjectId Kernel::CreateScene(const std::string& config, int configIndex, int sceneType) {
-    ObjectSpec spec;
-    spec.className = "BaseScene";
-    spec.config = config;
-    spec.configIndex = configIndex;
-    spec.properties.push_back({"SceneType", int32_t{sceneType}});
-    ObjectId scene = CreateObject(spec);
+    ObjectSpec objDef;
+    objDef.className = "BaseScene";
+    objDef.config = config;
+    objDef.configIndex = configIndex;
+    objDef.properties.push_back({"SceneType", int32_t{sceneType}});
+    ObjectId scene = CreateObject(objDef);
     if (m_currentScene.IsNull() || !Exists(m_currentScene)) m_currentScene = scene;
     return scene;
 }
 
 ObjectId Kernel::CreatePlayer(const std::u16string& name, int camp, const ObjectId& scene) {
-    ObjectSpec spec;
-    spec.className = "player";
-    spec.config = "player";
-    spec.scene = scene.IsNull() ? m_currentScene : scene;
-    spec.properties.push_back({"Name", name});
-    spec.properties.push_back({"Camp", int32_t{camp}});
-    return CreateObject(spec);
+    ObjectSpec objDef;
+    objDef.className = "player";
+    objDef.config = "player";
+    objDef.scene = scene.IsNull() ? m_currentScene : scene;
+    objDef.properties.push_back({"Name", name});
+    objDef.properties.push_back({"Camp", int32_t{camp}});
+    return CreateObject(objDef);
 }
 
 void Kernel::AddDestroyListener(DestroyListener listener) {

@@ -248,7 +248,7 @@ public:
     LifecycleReport RunLifecycle(const std::vector<std::pair<std::string, IModule*>>& modules);
 
     // ---- objects ---------------------------------------------------------
-    ObjectId CreateObject(const ObjectSpec& spec);
+    ObjectId CreateObject(const ObjectSpec& objDef);
     ObjectId CreateScene(const std::string& config, int configIndex, int sceneType = 0);
     ObjectId CreatePlayer(const std::u16string& name, int camp, const ObjectId& scene = {});
     // Destroys obj and its children. Safe inside callbacks (see the top).

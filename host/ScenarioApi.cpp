@@ -349,26 +349,26 @@ int ApiSetScene(ScenarioRunner& r, lua_State* L) {
 
 ObjectId MakeObject(ScenarioRunner& r, lua_State* L, const char* what, const char* defaultClass) {
     Fields f(L, 1, what, {"class", "config", "number", "scene", "parent", "name", "props", "load"});
-    ObjectSpec spec;
-    spec.className = f.Str("class", defaultClass);
-    spec.config = f.Str("config", "");
-    spec.configIndex = f.Int("number", 0);
-    spec.scene = f.Obj("scene");
-    spec.parent = f.Obj("parent");
-    spec.childName = Utf8ToUtf16(f.Str("name", ""));
-    spec.raiseOnLoad = f.Bool("load", true);
+    ObjectSpec objDef;
+    objDef.className = f.Str("class", defaultClass);
+    objDef.config = f.Str("config", "");
+    objDef.configIndex = f.Int("number", 0);
+    objDef.scene = f.Obj("scene");
+    objDef.parent = f.Obj("parent");
+    objDef.childName = Utf8ToUtf16(f.Str("name", ""));
+    objDef.raiseOnLoad = f.Bool("load", true);
     bool sceneGiven = f.Has("scene");
     auto props = ReadProps(f);
-    if (spec.className.empty()) throw ApiError(std::string(what) + ": class expected");
+    if (objDef.className.empty()) throw ApiError(std::string(what) + ": class expected");
     return r.world().Call([&](Kernel& k) {
-        int cls = k.ClassIndex(spec.className);
-        if (cls < 0) throw ApiError("unknown class " + spec.className);
-        if (!sceneGiven) spec.scene = k.CurrentScene();
+        int cls = k.ClassIndex(objDef.className);
+        if (cls < 0) throw ApiError("unknown class " + objDef.className);
+        if (!sceneGiven) objDef.scene = k.CurrentScene();
         for (const auto& [name, v] : props) {
-            spec.properties.emplace_back(name, Declared(k, cls, spec.className, name, v));
+            objDef.properties.emplace_back(name, Declared(k, cls, objDef.className, name, v));
         }
-        ObjectId id = k.CreateObject(spec);
-        if (id.IsNull()) throw ApiError("cannot create an object of class " + spec.className);
+        ObjectId id = k.CreateObject(objDef);
+        if (id.IsNull()) throw ApiError("cannot create an object of class " + objDef.className);
         return id;
     });
 }
@@ -929,11 +929,11 @@ int ApiFlag(ScenarioRunner& r, lua_State* L) {
         scene = f.Obj("scene");
     }
     ObjectId id = r.world().Call([&](Kernel& k) {
-        ObjectSpec spec;
-        spec.className = "Flag";
-        spec.config = "Flag";
-        spec.scene = sceneGiven ? scene : k.CurrentScene();
-        ObjectId flag = k.CreateObject(spec);
+        ObjectSpec objDef;
+        objDef.className = "Flag";
+        objDef.config = "Flag";
+        objDef.scene = sceneGiven ? scene : k.CurrentScene();
+        ObjectId flag = k.CreateObject(objDef);
         if (flag.IsNull()) throw ApiError("cannot create a flag");
         return flag;
     });

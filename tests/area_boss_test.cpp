@@ -1064,20 +1064,20 @@ protected:
     }
 
     ObjectId Boss(int maxSelectCount) {
-        host::ObjectSpec spec;
-        spec.className = "AreaBossNPCCreator";
-        spec.config = "AreaBossNPCCreator";
-        spec.configIndex = 12;
-        spec.scene = scene;
-        spec.properties = {{"CreatorType", int32_t{1}}, {"MaxSelectCount", maxSelectCount}};
-        return kernel.CreateObject(spec);
+        host::ObjectSpec objDef;
+        objDef.className = "AreaBossNPCCreator";
+        objDef.config = "AreaBossNPCCreator";
+        objDef.configIndex = 12;
+        objDef.scene = scene;
+        objDef.properties = {{"CreatorType", int32_t{1}}, {"MaxSelectCount", maxSelectCount}};
+        return kernel.CreateObject(objDef);
     }
     ObjectId Member(const std::string& config) {
-        host::ObjectSpec spec;
-        spec.className = "Flag";
-        spec.config = config;
-        spec.scene = scene;
-        return kernel.CreateObject(spec);
+        host::ObjectSpec objDef;
+        objDef.className = "Flag";
+        objDef.config = config;
+        objDef.scene = scene;
+        return kernel.CreateObject(objDef);
     }
     // Takes the last fight of a boss of two, so the point is hidden and
     // fighting, and puts extra members into the player's left team.

@@ -124,12 +124,12 @@ protected:
     }
 
     ObjectId MakeFarm(const ObjectId& where) {
-        host::ObjectSpec spec;
-        spec.className = "NpcCreator";
-        spec.config = "farm";
-        spec.configIndex = 50;
-        spec.scene = where;
-        const ObjectId obj = kernel.CreateObject(spec);
+        host::ObjectSpec objDef;
+        objDef.className = "NpcCreator";
+        objDef.config = "farm";
+        objDef.configIndex = 50;
+        objDef.scene = where;
+        const ObjectId obj = kernel.CreateObject(objDef);
         kernel.AddRecordRowValues(
             obj, "ModelInfoRec", -1,
             HostVarList::Of({int32_t{1}, 1.0f, std::string("farm"), int32_t{0}}));

@@ -408,10 +408,10 @@ TEST(KernelHeartbeatLoad, TwoHundredThousandBeatsFireExactlyAsOften) {
     uint64_t expected = 0;
     const int64_t span = 2 * 60 * 1000;  // two virtual minutes: every interval fires twice or more
     for (int i = 0; i < 200000; ++i) {
-        ObjectSpec spec;
-        spec.className = "Flag";
-        spec.raiseOnLoad = false;
-        const ObjectId obj = kernel.CreateObject(spec);
+        ObjectSpec objDef;
+        objDef.className = "Flag";
+        objDef.raiseOnLoad = false;
+        const ObjectId obj = kernel.CreateObject(objDef);
         const int interval = 1000 * (1 + i % 60);
         ASSERT_TRUE(kernel.AddHeartBeat(obj, "Count", interval));
         expected += static_cast<uint64_t>(span / interval);

@@ -83,12 +83,12 @@ protected:
         alice = kernel->CreatePlayer(u"Alice", 1, scene);
     }
     ObjectId MakeCreator(const std::string& cls = "NpcCreator", int number = 7) {
-        ObjectSpec spec;
-        spec.className = cls;
-        spec.config = cls;
-        spec.configIndex = number;
-        spec.scene = scene;
-        return kernel->CreateObject(spec);
+        ObjectSpec objDef;
+        objDef.className = cls;
+        objDef.config = cls;
+        objDef.configIndex = number;
+        objDef.scene = scene;
+        return kernel->CreateObject(objDef);
     }
     size_t HostLines(const std::string& fragment) const {
         EventFilter f = EventFilter::OfKind(EventKind::Host);

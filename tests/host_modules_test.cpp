@@ -199,9 +199,9 @@ protected:
         module = std::make_unique<EventTimeSystem>(*kernel);
         scene1 = kernel->CreateScene("s1", 1);
         scene2 = kernel->CreateScene("s2", 2);
-        ObjectSpec spec;
-        spec.className = "AreaBossNPCCreator";
-        creator = kernel->CreateObject(spec);
+        ObjectSpec objDef;
+        objDef.className = "AreaBossNPCCreator";
+        creator = kernel->CreateObject(objDef);
     }
     std::vector<const Event*> Deliveries() const {
         return kernel->log().Find(EventFilter::CommandId(326));
@@ -235,10 +235,10 @@ TEST_F(EventTimeTest, DailyTimeDelivers326ToEverySceneWithKindAndArgs) {
 }
 
 TEST_F(EventTimeTest, ATimePointAboutAnObjectInASceneGoesToThatSceneOnly) {
-    ObjectSpec spec;
-    spec.className = "AreaBossNPCCreator";
-    spec.scene = scene2;
-    const ObjectId placed = kernel->CreateObject(spec);
+    ObjectSpec objDef;
+    objDef.className = "AreaBossNPCCreator";
+    objDef.scene = scene2;
+    const ObjectId placed = kernel->CreateObject(objDef);
     HostVarList args;
     args.AddObject(placed);
     ASSERT_TRUE(module->AddTimePointEvent(9, "+2", 0, args));
@@ -302,10 +302,10 @@ protected:
         scene = kernel->CreateScene("s", 1);
         a = kernel->CreatePlayer(u"A", 1);
         b = kernel->CreatePlayer(u"B", 1);
-        ObjectSpec spec;
-        spec.className = "NpcCreator";
-        spec.config = "NpcCreator";
-        creator = kernel->CreateObject(spec);
+        ObjectSpec objDef;
+        objDef.className = "NpcCreator";
+        objDef.config = "NpcCreator";
+        creator = kernel->CreateObject(objDef);
     }
     int Send(const ObjectId& from, const ObjectId& to, std::vector<host::Value> values) {
         return kernel->Command(from, to, HostVarList::Of(values));
@@ -407,13 +407,13 @@ WorldOptions PluginWorld() {
 std::vector<std::string> PlayScript(World& w) {
     return w.Call([](Kernel& k) {
         const ObjectId scene = k.CreateScene("scene1", 11);
-        ObjectSpec spec;
-        spec.className = "NpcCreator";
-        spec.config = "NpcCreator";
-        spec.configIndex = 2;
-        spec.scene = scene;
-        spec.properties = {{"MaxSelectCount", int32_t{50}}, {"RefreshTime", int32_t{30}}};
-        const ObjectId creator = k.CreateObject(spec);
+        ObjectSpec objDef;
+        objDef.className = "NpcCreator";
+        objDef.config = "NpcCreator";
+        objDef.configIndex = 2;
+        objDef.scene = scene;
+        objDef.properties = {{"MaxSelectCount", int32_t{50}}, {"RefreshTime", int32_t{30}}};
+        const ObjectId creator = k.CreateObject(objDef);
         const ObjectId p = k.CreatePlayer(u"Hero", 1, scene);
         for (int i = 0; i < 6; ++i) {
             k.Select(p, creator, 1);
@@ -536,13 +536,13 @@ TEST(World, ASelectRunsTheEncounterThroughTheStandInScripts) {
     ASSERT_TRUE(w.Start()) << w.error();
     w.Run([](Kernel& k) {
         const ObjectId scene = k.CreateScene("scene1", 11);
-        ObjectSpec spec;
-        spec.className = "NpcCreator";
-        spec.config = "NpcCreator";
-        spec.configIndex = 1;
-        spec.scene = scene;
-        spec.properties = {{"MaxSelectCount", int32_t{3}}, {"NoticeByWorldBeKilled", int32_t{1}}};
-        const ObjectId creator = k.CreateObject(spec);
+        ObjectSpec objDef;
+        objDef.className = "NpcCreator";
+        objDef.config = "NpcCreator";
+        objDef.configIndex = 1;
+        objDef.scene = scene;
+        objDef.properties = {{"MaxSelectCount", int32_t{3}}, {"NoticeByWorldBeKilled", int32_t{1}}};
+        const ObjectId creator = k.CreateObject(objDef);
         EXPECT_EQ(k.QueryInt(creator, "SelectCount"), 3);
         EXPECT_GT(k.GetRecordRows(creator, "ModelInfoRec"), 0);
         const ObjectId p = k.CreatePlayer(u"Hero", 1, scene);

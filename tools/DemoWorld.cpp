@@ -294,18 +294,18 @@ bool RunDemo(const DemoOptions& o, std::FILE* out, DemoSummary& sum, std::string
         tl.Say(k.Now(),
                "creators load: model candidates filled, a model drawn, heartbeats attached");
         for (size_t i = 0; i < creatorNumbers.size(); ++i) {
-            host::ObjectSpec spec;
-            spec.className = "NpcCreator";
-            spec.config = "NpcCreator";
-            spec.configIndex = creatorNumbers[i];
-            spec.scene = scene;
-            spec.raiseOnLoad = false;
-            spec.properties = {{"MaxSelectCount", Int(2)},
+            host::ObjectSpec objDef;
+            objDef.className = "NpcCreator";
+            objDef.config = "NpcCreator";
+            objDef.configIndex = creatorNumbers[i];
+            objDef.scene = scene;
+            objDef.raiseOnLoad = false;
+            objDef.properties = {{"MaxSelectCount", Int(2)},
                                {"RefreshTime", Int(60)},
                                {"RefreshModelTime", Int(i == 1 ? 120 : 600)},
                                {"NoticeByWorldRefresh", Int(i == 1 ? 1 : 0)},
                                {"NoticeByWorldBeKilled", Int(i == 0 ? 1 : 0)}};
-            const ObjectId c = k.CreateObject(spec);
+            const ObjectId c = k.CreateObject(objDef);
             tl.Name(c, fmt::format("creator {}", creatorNumbers[i]));
             creators.push_back(c);
             k.Load(c);

@@ -219,11 +219,11 @@ SimulationResult RunSimulation(const SimulateOptions& o) {
             },
             0, "simulate");
 
-        host::ObjectSpec spec;
-        spec.className = "NpcCreator";
-        spec.config = "NpcCreator";
-        spec.configIndex = o.creator;
-        spec.scene = scene;
+        host::ObjectSpec objDef;
+        objDef.className = "NpcCreator";
+        objDef.config = "NpcCreator";
+        objDef.configIndex = o.creator;
+        objDef.scene = scene;
         const int cls = k.ClassIndex("NpcCreator");
         // Re-draw the model every virtual second, so each sample starts with
         // a fresh model draw. The selection counter starts high enough never
@@ -235,10 +235,10 @@ SimulationResult RunSimulation(const SimulateOptions& o) {
         for (const auto& [name, value] : settings) {
             const host::PropertyDecl* decl = k.FindPropertyDecl(cls, name);
             if (decl != nullptr && decl->type == VTYPE_INT) {
-                spec.properties.emplace_back(name, host::Value(int32_t(value)));
+                objDef.properties.emplace_back(name, host::Value(int32_t(value)));
             }
         }
-        creator = k.CreateObject(spec);
+        creator = k.CreateObject(objDef);
         if (!k.Exists(creator)) setupError = "the host could not create an NpcCreator object";
     });
     if (!setupError.empty()) {
