@@ -7,7 +7,6 @@
 #include <new>
 
 namespace {
-const char kEmptyString[1] = {0};
 const char16_t kEmptyWide[1] = {0};
 
 size_t WideLength(const char16_t* s) {
@@ -19,12 +18,10 @@ size_t WideLength(const char16_t* s) {
 constexpr uint32_t TypeWord(int tag, int type) {
     return (uint32_t(tag & 15) << 4) | uint32_t(type);
 }
+
 }  // namespace
 
 // ---- construction ------------------------------------------------------------
-
-CVarList::CVarList()
-    : m_entries(m_inline), m_capacity(kInlineEntries), m_count(0), m_arenaUsed(0) {}
 
 CVarList::CVarList(const IVarList& other) : CVarList() {
     CopyFrom(other, 0, other.GetCount());
@@ -45,138 +42,70 @@ CVarList& CVarList::operator=(const CVarList& other) {
     return *this = static_cast<const IVarList&>(other);
 }
 
-CVarList::~CVarList() {
-    Clear();
-    if (m_entries != m_inline) std::free(m_entries);
-}
-
 // ---- storage -----------------------------------------------------------------
 
-bool CVarList::InArena(const void* p) const {
-    const unsigned char* c = static_cast<const unsigned char*>(p);
-    return c >= m_arena && c < m_arena + kArenaBytes;
-}
-
-// Growth is the rare path; keeping it out of line leaves the append itself a
-// handful of instructions.
-namespace {
-[[gnu::noinline, gnu::cold]] void* GrowEntries(const void* entries, bool isInline, uint64_t count,
-                                               uint64_t& capacity, size_t entrySize) {
+void CVarList::GrowEntries() {
     // Twice the capacity; a size that would overflow is an allocation failure.
-    if (capacity > (uint64_t(-1) / 2) / entrySize) throw std::bad_alloc();
-    const uint64_t newCapacity = capacity * 2;
-    void* grown = std::malloc(newCapacity * entrySize);
+    if (m_capacity > (uint64_t(-1) / 2) / sizeof(Entry)) throw std::bad_alloc();
+    const uint64_t newCapacity = m_capacity * 2;
+    Entry* grown = static_cast<Entry*>(std::malloc(newCapacity * sizeof(Entry)));
     if (grown == nullptr) throw std::bad_alloc();
-    std::memcpy(grown, entries, count * entrySize);
-    if (!isInline) std::free(const_cast<void*>(entries));
-    capacity = newCapacity;
-    return grown;
+    std::memcpy(grown, m_entries, m_count * sizeof(Entry));
+    if (m_entries != m_inline) std::free(m_entries);
+    m_entries = grown;
+    m_capacity = newCapacity;
 }
 
-void* HeapCopy(const void* data, uint64_t size) {
+void* CVarList::HeapBlock(uint64_t size) {
     void* p = std::malloc(size == 0 ? 1 : size);
     if (p == nullptr) throw std::bad_alloc();
+    // While the arena's last byte is free it carries the note; once the arena
+    // is full the note is implied.
+    if (m_arenaUsed < kArenaBytes) m_arena[kHeapNoteByte] = 1;
+    return p;
+}
+
+void* CVarList::HeapCopy(const void* data, uint64_t size) {
+    void* p = HeapBlock(size);
     if (size != 0) std::memcpy(p, data, size);
     return p;
 }
 
-// A narrow text is copied in one pass while it fits at the arena's end; only a
-// text that does not fit is measured and copied to the heap. The source may be
-// an earlier payload of the same arena: that one ends before the arena's end.
-void* PlaceNarrow(unsigned char* arena, uint64_t& used, const char* value) {
-    char* dst = reinterpret_cast<char*>(arena + used);
-    const uint64_t room = CVarList::kArenaBytes - used;
-    uint64_t i = 0;
-    for (; i < room; ++i) {
-        if ((dst[i] = value[i]) == '\0') {
-            used += i + 1;
-            return dst;
-        }
-    }
-    return HeapCopy(value, i + std::strlen(value + i) + 1);
+// The first knownNonZero characters were already seen not to end the text.
+void* CVarList::HeapCopyNarrow(const char* value, uint64_t knownNonZero) {
+    return HeapCopy(value, knownNonZero + std::strlen(value + knownNonZero) + 1);
 }
 
 // Callers read a wide text through a char16_t pointer, so its copy in the
 // arena starts on an even offset (a skipped byte counts as used).
-void* PlaceWide(unsigned char* arena, uint64_t& used, const char16_t* value) {
+void* CVarList::PlaceWide(const char16_t* value) {
     const uint64_t size = (WideLength(value) + 1) * sizeof(char16_t);
-    const uint64_t offset = (used + 1) & ~uint64_t(1);
-    if (offset <= CVarList::kArenaBytes && size <= CVarList::kArenaBytes - offset) {
-        std::memcpy(arena + offset, value, size);
-        used = offset + size;
-        return arena + offset;
+    const uint64_t offset = (m_arenaUsed + 1) & ~uint64_t(1);
+    if (offset <= kArenaBytes && size <= kArenaBytes - offset) {
+        std::memcpy(m_arena + offset, value, size);
+        m_arenaUsed = offset + size;
+        return m_arena + offset;
     }
     return HeapCopy(value, size);
 }
-}  // namespace
 
-inline CVarList::Entry& CVarList::PushEntry(uint32_t typeWord) {
-    if (m_count == m_capacity) {
-        m_entries = static_cast<Entry*>(
-            GrowEntries(m_entries, m_entries == m_inline, m_count, m_capacity, sizeof(Entry)));
-    }
-    Entry& e = m_entries[m_count];
-    e.typeWord = typeWord;
-    e.value.i64 = 0;
-    return e;
+void CVarList::FreePayload(const Entry& e) {
+    if (OwnsHeapBlock(e)) std::free(e.value.p);
 }
 
-inline void* CVarList::PlacePayload(const void* data, uint64_t size) {
-    void* dst;
-    // Compared as room left, so no size can wrap the sum into "fits".
-    if (size <= kArenaBytes - m_arenaUsed) {
-        dst = m_arena + m_arenaUsed;
-        m_arenaUsed += size;
-        if (size != 0) std::memcpy(dst, data, size);
-        return dst;
-    }
-    return HeapCopy(data, size);
-}
-
-inline void CVarList::FreePayload(const Entry& e) {
-    const int type = int(e.typeWord & 15);
-    if (type < VTYPE_STRING || type > VTYPE_USERDATA) return;
-    if (e.value.p != nullptr && !InArena(e.value.p)) std::free(e.value.p);
-}
-
-inline const CVarList::Entry* CVarList::At(uint64_t index, int type) const {
-    if (index >= m_count) return nullptr;
-    const Entry& e = m_entries[index];
-    return int(e.typeWord & 15) == type ? &e : nullptr;
-}
-
-// The payload is placed before the entry is committed, so a failed allocation
-// leaves the list as it was.
-bool CVarList::AddStringTyped(uint32_t typeWord, const char* value) {
-    if (value == nullptr) value = kEmptyString;
-    PushEntry(typeWord);
-    void* p = PlaceNarrow(m_arena, m_arenaUsed, value);
-    m_entries[m_count++].value.p = p;
-    return true;
+void CVarList::FreeHeapPayloads() {
+    for (uint64_t i = 0; i < m_count; ++i) FreePayload(m_entries[i]);
 }
 
 bool CVarList::AddWideTyped(uint32_t typeWord, const char16_t* value) {
-    if (value == nullptr) value = kEmptyWide;
+    if (value == nullptr) value = kNoWideText;
     PushEntry(typeWord);
-    void* p = PlaceWide(m_arena, m_arenaUsed, value);
-    m_entries[m_count++].value.p = p;
-    return true;
-}
-
-bool CVarList::AddObjectTyped(uint32_t typeWord, const ObjectId& value) {
-    PushEntry(typeWord);
-    void* p = PlacePayload(&value, sizeof(ObjectId));
+    void* p = PlaceWide(value);
     m_entries[m_count++].value.p = p;
     return true;
 }
 
 // ---- appends -----------------------------------------------------------------
-
-bool CVarList::AddInt(int value) {
-    PushEntry(VTYPE_INT).value.i = value;
-    ++m_count;
-    return true;
-}
 
 bool CVarList::AddInt64(int64_t value) {
     PushEntry(VTYPE_INT64).value.i64 = value;
@@ -184,20 +113,8 @@ bool CVarList::AddInt64(int64_t value) {
     return true;
 }
 
-bool CVarList::AddFloat(float value) {
-    PushEntry(VTYPE_FLOAT).value.f = value;
-    ++m_count;
-    return true;
-}
-
-bool CVarList::AddString(const char* value) {
-    return AddStringTyped(VTYPE_STRING, value);
-}
 bool CVarList::AddWideStr(const char16_t* value) {
     return AddWideTyped(VTYPE_WIDESTR, value);
-}
-bool CVarList::AddObject(const ObjectId& value) {
-    return AddObjectTyped(VTYPE_OBJECT, value);
 }
 
 bool CVarList::AddUserData(const void* data, uint64_t size) {
@@ -212,8 +129,7 @@ bool CVarList::AddUserData(const void* data, uint64_t size) {
         p = m_arena + m_arenaUsed;
         m_arenaUsed += total;
     } else {
-        p = std::malloc(total);
-        if (p == nullptr) throw std::bad_alloc();
+        p = HeapBlock(total);
     }
     std::memcpy(p, &size, sizeof size);
     if (size != 0) std::memcpy(static_cast<unsigned char*>(p) + sizeof size, data, size);
@@ -297,24 +213,18 @@ bool CVarList::Append(const IVarList& other, uint64_t start, uint64_t count) {
 // ---- state -------------------------------------------------------------------
 
 void CVarList::Clear() {
-    for (uint64_t i = 0; i < m_count; ++i) FreePayload(m_entries[i]);
+    if (MayOwnHeapBlocks()) FreeHeapPayloads();
     m_count = 0;
     m_arenaUsed = 0;
+    m_arena[kHeapNoteByte] = 0;
 }
 
 bool CVarList::IsEmpty() const {
     return m_count == 0;
 }
-uint64_t CVarList::GetCount() const {
-    return m_count;
-}
 
 uint32_t CVarList::GetTypeWord(uint64_t index) const {
     return index < m_count ? m_entries[index].typeWord : 0;
-}
-
-int CVarList::GetType(uint64_t index) const {
-    return index < m_count ? int(m_entries[index].typeWord & 15) : 0;
 }
 
 int CVarList::GetTag(uint64_t index) const {
@@ -323,37 +233,14 @@ int CVarList::GetTag(uint64_t index) const {
 
 // ---- reads -------------------------------------------------------------------
 
-int CVarList::IntVal(uint64_t index) const {
-    const Entry* e = At(index, VTYPE_INT);
-    return e ? e->value.i : 0;
-}
-
 int64_t CVarList::Int64Val(uint64_t index) const {
     const Entry* e = At(index, VTYPE_INT64);
     return e ? e->value.i64 : 0;
 }
 
-float CVarList::FloatVal(uint64_t index) const {
-    const Entry* e = At(index, VTYPE_FLOAT);
-    return e ? e->value.f : 0.0f;
-}
-
-const char* CVarList::StringVal(uint64_t index) const {
-    const Entry* e = At(index, VTYPE_STRING);
-    return e ? static_cast<const char*>(e->value.p) : kEmptyString;
-}
-
 const char16_t* CVarList::WideStrVal(uint64_t index) const {
     const Entry* e = At(index, VTYPE_WIDESTR);
-    return e ? static_cast<const char16_t*>(e->value.p) : kEmptyWide;
-}
-
-ObjectId CVarList::ObjectVal(uint64_t index) const {
-    const Entry* e = At(index, VTYPE_OBJECT);
-    if (e == nullptr) return ObjectId{};
-    ObjectId id;
-    std::memcpy(&id, e->value.p, sizeof id);
-    return id;
+    return e ? static_cast<const char16_t*>(e->value.p) : kNoWideText;
 }
 
 const void* CVarList::UserDataVal(uint64_t index, uint64_t& size) const {
@@ -382,9 +269,9 @@ bool CVarList::SetFloat(uint64_t index, float value) {
 
 bool CVarList::SetString(uint64_t index, const char* value) {
     if (At(index, VTYPE_STRING) == nullptr) return false;
-    if (value == nullptr) value = kEmptyString;
+    if (value == nullptr) value = kNoText;
     // Place the new copy first: value may point into the old one.
-    void* p = PlaceNarrow(m_arena, m_arenaUsed, value);
+    void* p = PlaceNarrow(value);
     FreePayload(m_entries[index]);
     m_entries[index].value.p = p;
     return true;
@@ -392,8 +279,8 @@ bool CVarList::SetString(uint64_t index, const char* value) {
 
 bool CVarList::SetWideStr(uint64_t index, const char16_t* value) {
     if (At(index, VTYPE_WIDESTR) == nullptr) return false;
-    if (value == nullptr) value = kEmptyWide;
-    void* p = PlaceWide(m_arena, m_arenaUsed, value);
+    if (value == nullptr) value = kNoWideText;
+    void* p = PlaceWide(value);
     FreePayload(m_entries[index]);
     m_entries[index].value.p = p;
     return true;

@@ -122,6 +122,7 @@ void BM_CVarList_4(benchmark::State& state) {
         l.AddFloat(0.5f);
         l.AddString(kNames[0]);
         l.AddObject(kIds[n & 3]);
+        benchmark::DoNotOptimize(l);
         float sum = float(l.IntVal(0)) + l.FloatVal(1) + float(l.StringVal(2)[0]) +
                     float(l.ObjectVal(3).ident);
         benchmark::DoNotOptimize(sum);
@@ -140,8 +141,9 @@ void BM_VariantVector_4(benchmark::State& state) {
         if (Reserve) v.reserve(8);
         v.emplace_back(n);
         v.emplace_back(0.5f);
-        v.emplace_back(std::string(kNames[0]));
+        v.emplace_back(std::in_place_type<std::string>, kNames[0]);
         v.emplace_back(kIds[n & 3]);
+        benchmark::DoNotOptimize(v);
         float sum = float(IntAt(v, 0)) + FloatAt(v, 1) + float(StringAt(v, 2)[0]) +
                     float(ObjectAt(v, 3).ident);
         benchmark::DoNotOptimize(sum);
@@ -164,6 +166,7 @@ void BM_CVarList_12(benchmark::State& state) {
             l.AddString(kNames[k]);
             l.AddObject(kIds[(n + k) & 3]);
         }
+        benchmark::DoNotOptimize(l);
         float sum = 0;
         for (uint64_t i = 0; i < 12; i += 4) {
             sum += float(l.IntVal(i)) + l.FloatVal(i + 1) + float(l.StringVal(i + 2)[0]) +
@@ -186,9 +189,10 @@ void BM_VariantVector_12(benchmark::State& state) {
         for (int k = 0; k < 3; ++k) {
             v.emplace_back(n + k);
             v.emplace_back(0.25f * float(k));
-            v.emplace_back(std::string(kNames[k]));
+            v.emplace_back(std::in_place_type<std::string>, kNames[k]);
             v.emplace_back(kIds[(n + k) & 3]);
         }
+        benchmark::DoNotOptimize(v);
         float sum = 0;
         for (size_t i = 0; i < 12; i += 4) {
             sum += float(IntAt(v, i)) + FloatAt(v, i + 1) + float(StringAt(v, i + 2)[0]) +
