@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #if defined(__SSE2__)
@@ -41,10 +42,26 @@ inline bool IsBlank(char c) {
     return c == ' ' || c == '\t';
 }
 
-// Slot of a hash in the load-time section table (the name hash itself is
-// weak in its low bits).
-inline size_t Spread(uint32_t hash) {
-    return size_t((hash * 0x9E3779B1u) >> 7);
+// A second, well-mixed hash of a name (letters folded) for the load-time
+// section table. The name hash proper gives whole runs of numeric section
+// names, the game tables' usual keys, one value ("1005" and "1010" alike).
+inline uint64_t MixHash(const char* s, size_t n) {
+    uint64_t h = 0xcbf29ce484222325ull;
+    for (size_t i = 0; i < n; ++i) {
+        h ^= Fold(static_cast<unsigned char>(s[i]));
+        h *= 0x100000001b3ull;
+    }
+    h ^= h >> 33;
+    h *= 0xff51afd7ed558ccdull;
+    h ^= h >> 33;
+    return h;
+}
+
+// A table slot holds the high half of a section's MixHash beside its index
+// + 1 (0: empty), so that most probes never touch the section itself.
+constexpr uint64_t kTagMask = 0xffffffff00000000ull;
+inline uint64_t SlotOf(uint64_t mix, size_t index) {
+    return (mix & kTagMask) | uint64_t(index + 1);
 }
 
 // Largest file the reader accepts: the byte count must fit a signed 32-bit
@@ -86,6 +103,44 @@ inline char* FindBreak(char* p) {
     return p;
 }
 
+// How many '=' and '[' bytes [p, p + n) holds. Every entry needs an '=' of
+// its own and every section header a '[', so these bound what a parse finds.
+struct Marks {
+    size_t equals = 0;
+    size_t brackets = 0;
+};
+
+Marks CountMarks(const char* p, size_t n) {
+    Marks m;
+    size_t i = 0;
+#if defined(__SSE2__)
+    // Byte-wide counters, summed before any of them can wrap.
+    const __m128i eq = _mm_set1_epi8('=');
+    const __m128i br = _mm_set1_epi8('[');
+    const __m128i zero = _mm_setzero_si128();
+    auto sum = [&](__m128i acc) {
+        const __m128i s = _mm_sad_epu8(acc, zero);
+        return size_t(_mm_cvtsi128_si32(s)) + size_t(_mm_cvtsi128_si32(_mm_srli_si128(s, 8)));
+    };
+    while (i + 16 <= n) {
+        __m128i accEq = zero;
+        __m128i accBr = zero;
+        for (int k = 0; k < 255 && i + 16 <= n; ++k, i += 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+            accEq = _mm_sub_epi8(accEq, _mm_cmpeq_epi8(v, eq));
+            accBr = _mm_sub_epi8(accBr, _mm_cmpeq_epi8(v, br));
+        }
+        m.equals += sum(accEq);
+        m.brackets += sum(accBr);
+    }
+#endif
+    for (; i < n; ++i) {
+        m.equals += p[i] == '=';
+        m.brackets += p[i] == '[';
+    }
+    return m;
+}
+
 // Closes the descriptor on every way out.
 struct FileHandle {
     int fd;
@@ -107,24 +162,26 @@ void CIniFile::SetFileName(const char* path) {
     m_fileName = path == nullptr ? "" : path;
 }
 
+void CIniFile::FreeBlock::operator()(char* block) const {
+    std::free(block);
+}
+
 void CIniFile::Clear() {
     m_sections.clear();
-    m_items.clear();
+    m_block.reset();
+    m_items = nullptr;
+    m_itemCount = 0;
+    m_itemCapacity = 0;
     m_loaded = false;
 }
 
-// Room for size bytes of text plus the padding, which is zeroed. The old
-// contents are dead by now; a buffer that is large enough is reused.
-char* CIniFile::Reserve(size_t size) {
-    if (m_bufferSize < size + kPad) {
-        m_buffer.reset();
-        m_bufferSize = 0;
-        m_buffer.reset(new (std::nothrow) char[size + kPad]);
-        if (!m_buffer) return nullptr;
-        m_bufferSize = size + kPad;
-    }
-    std::memset(m_buffer.get() + size, 0, kPad);
-    return m_buffer.get();
+// A new block with room for size bytes of text plus the padding, which is
+// zeroed.
+char* CIniFile::AllocateText(size_t size) {
+    m_block.reset(static_cast<char*>(std::malloc(size + kPad)));
+    if (!m_block) return nullptr;
+    std::memset(m_block.get() + size, 0, kPad);
+    return m_block.get();
 }
 
 // ---- loading -----------------------------------------------------------------
@@ -152,7 +209,7 @@ bool CIniFile::LoadFromFile() {
     if (size < 0 || static_cast<unsigned long long>(size) > kMaxFileSize) return false;
 
     const size_t n = static_cast<size_t>(size);
-    char* buffer = Reserve(n + 2);
+    char* buffer = AllocateText(n + 2);
     if (buffer == nullptr) return false;
     // The whole file in one read (looping only where the system hands it over
     // in parts); fewer bytes than the size means the file could not be read.
@@ -169,10 +226,7 @@ bool CIniFile::LoadFromFile() {
     // The last line is always terminated, whether or not the file ends in one.
     buffer[n] = '\r';
     buffer[n + 1] = '\n';
-
-    Parse(buffer, n + 2);
-    m_loaded = true;
-    return true;
+    return ParseText(n + 2);
 }
 
 bool CIniFile::LoadFromMemory(const char* data, size_t size) {
@@ -180,12 +234,41 @@ bool CIniFile::LoadFromMemory(const char* data, size_t size) {
     if (data == nullptr && size != 0) return false;
     // The same limit as for files.
     if (size > kMaxFileSize) return false;
-    char* buffer = Reserve(size + 2);
+    char* buffer = AllocateText(size + 2);
     if (buffer == nullptr) return false;
     if (size != 0) std::memcpy(buffer, data, size);
     buffer[size] = '\r';
     buffer[size + 1] = '\n';
-    Parse(buffer, size + 2);
+    return ParseText(size + 2);
+}
+
+// The block holds size bytes of text ending in CR LF. Grows it by room for as
+// many entries as the text can hold, then parses. False only when that
+// memory cannot be had; the object is then empty.
+bool CIniFile::ParseText(size_t size) {
+    const Marks marks = CountMarks(m_block.get(), size);
+    // An entry line takes at least four bytes ("k=v" and its line end), and
+    // so does a header ("[s]").
+    const size_t items = std::min(marks.equals, size / 4);
+    const size_t textSpace = (size + kPad + alignof(IniItem) - 1) & ~(alignof(IniItem) - 1);
+    if (items > (SIZE_MAX - textSpace) / sizeof(IniItem)) {
+        Clear();
+        return false;
+    }
+    char* grown = static_cast<char*>(std::realloc(m_block.get(), textSpace + items * sizeof(IniItem)));
+    if (grown == nullptr) {
+        Clear();
+        return false;
+    }
+    m_block.release();
+    m_block.reset(grown);
+    m_items = reinterpret_cast<IniItem*>(grown + textSpace);
+    m_itemCapacity = items;
+    // Beyond a million sections the array grows as it goes rather than be
+    // reserved from a count that a file of brackets could inflate.
+    m_sections.reserve(std::min({marks.brackets, size / 4, size_t(1) << 20}));
+
+    Parse(grown, size);
     m_loaded = true;
     return true;
 }
@@ -201,12 +284,6 @@ void CIniFile::Parse(char* data, size_t size) {
     m_reentered = false;
     m_slots.clear();
     m_entrySection.clear();
-    // Game tables run at a few dozen bytes per entry and a few hundred per
-    // section; guessing from the size spares most regrowth.
-    // The guess is capped: a huge file of anything else must not reserve
-    // more than it will use.
-    m_sections.reserve(std::min<size_t>(size / 256 + 8, size_t(1) << 16));
-    m_items.reserve(std::min<size_t>(size / 24 + 16, size_t(1) << 21));
 
     uint32_t line = 1;  // as an editor counts: CR LF, LF and a lone CR each end one
     char* p = data;
@@ -269,20 +346,32 @@ void CIniFile::AddEntry(char* begin, char* end, uint32_t line) {
     *keyEnd = '\0';
     *end = '\0';
 
-    m_items.push_back(IniItem{begin, value, keyHash, line});
+    // Built in place, field by field: an entry built whole on the stack and
+    // copied over costs a stalled wide load per line. The array has room:
+    // this entry's '=' was counted.
+    IniItem* item = new (m_items + m_itemCount++) IniItem;
+    item->key = begin;
+    item->value = value;
+    item->keyHash = keyHash;
+    item->line = line;
     ++m_sections[m_current].items.m_size;
     if (m_reentered) m_entrySection.push_back(uint32_t(m_current));
 }
 
 void CIniFile::IndexSections() {
+    // Sized at first for as many sections as were reserved from the file's
+    // size, so that a big file rarely rehashes.
     size_t grown = m_slots.empty() ? 32 : m_slots.size() * 2;
-    while ((m_sections.size() + 1) * 2 > grown) grown *= 2;
+    const size_t wanted = m_slots.empty() ? m_sections.capacity() : m_sections.size();
+    while ((wanted + 1) * 2 > grown) grown *= 2;
     m_slots.assign(grown, 0);
     const size_t mask = grown - 1;
     for (size_t i = 0; i < m_sections.size(); ++i) {
-        size_t slot = Spread(m_sections[i].nameHash) & mask;
+        const char* name = m_sections[i].name;
+        const uint64_t mix = MixHash(name, std::strlen(name));
+        size_t slot = size_t(mix) & mask;
         while (m_slots[slot] != 0) slot = (slot + 1) & mask;
-        m_slots[slot] = static_cast<uint32_t>(i + 1);
+        m_slots[slot] = SlotOf(mix, i);
     }
 }
 
@@ -290,7 +379,6 @@ void CIniFile::IndexSections() {
 // that differ only in letter case are merged.
 size_t CIniFile::FindOrAddSection(char* name, size_t n, uint32_t line, bool& created) {
     const uint32_t hash = HashBytes(name, n);
-    size_t slot = 0;
     if (m_sections.size() < kScannedSections) {
         for (size_t i = 0; i < m_sections.size(); ++i) {
             const IniSection& s = m_sections[i];
@@ -300,25 +388,27 @@ size_t CIniFile::FindOrAddSection(char* name, size_t n, uint32_t line, bool& cre
             }
         }
     } else {
-        // Open addressing over section indices (+1, 0 = empty).
+        // Open addressing, linear probing.
         if ((m_sections.size() + 1) * 2 > m_slots.size()) IndexSections();
         const size_t mask = m_slots.size() - 1;
-        slot = Spread(hash) & mask;
-        while (m_slots[slot] != 0) {
-            const IniSection& s = m_sections[m_slots[slot] - 1];
+        const uint64_t mix = MixHash(name, n);
+        const uint64_t tag = mix & kTagMask;
+        size_t slot = size_t(mix) & mask;
+        for (; m_slots[slot] != 0; slot = (slot + 1) & mask) {
+            if ((m_slots[slot] & kTagMask) != tag) continue;
+            const size_t index = size_t(uint32_t(m_slots[slot]) - 1);
+            const IniSection& s = m_sections[index];
             if (s.nameHash == hash && SameName(s.name, name, n)) {
                 created = false;
-                return m_slots[slot] - 1;
+                return index;
             }
-            slot = (slot + 1) & mask;
         }
-        m_slots[slot] = static_cast<uint32_t>(m_sections.size() + 1);
+        m_slots[slot] = SlotOf(mix, m_sections.size());
     }
-    IniSection s;
+    IniSection& s = m_sections.emplace_back();  // in place, as entries are
     s.name = name;
     s.nameHash = hash;
     s.line = line;
-    m_sections.push_back(s);
     created = true;
     return m_sections.size() - 1;
 }
@@ -329,7 +419,7 @@ void CIniFile::EnterSection(size_t sect, bool created) {
         // section order; from here on each entry's section is noted so that
         // the entries can be regrouped at the end.
         m_reentered = true;
-        m_entrySection.reserve(m_items.capacity());
+        m_entrySection.reserve(m_itemCapacity);
         for (size_t s = 0; s < m_sections.size(); ++s)
             m_entrySection.insert(m_entrySection.end(), m_sections[s].items.m_size, uint32_t(s));
     }
@@ -345,11 +435,11 @@ void CIniFile::Finish() {
             next[s] = start;
             start += m_sections[s].items.m_size;
         }
-        std::vector<IniItem> grouped(m_items.size());
-        for (size_t i = 0; i < m_items.size(); ++i) grouped[next[m_entrySection[i]]++] = m_items[i];
-        m_items.swap(grouped);
+        std::vector<IniItem> grouped(m_itemCount);
+        for (size_t i = 0; i < m_itemCount; ++i) grouped[next[m_entrySection[i]]++] = m_items[i];
+        std::copy(grouped.begin(), grouped.end(), m_items);
     }
-    const IniItem* start = m_items.data();
+    const IniItem* start = m_items;
     for (IniSection& s : m_sections) {
         s.items.m_data = start;
         start += s.items.m_size;

@@ -81,8 +81,13 @@ public:
     size_t GetItemLine(size_t sect, size_t item) const;
 
 private:
+    struct FreeBlock {
+        void operator()(char* block) const;
+    };
+
     void Clear();
-    char* Reserve(size_t size);
+    char* AllocateText(size_t size);
+    bool ParseText(size_t size);
     void Parse(char* data, size_t size);
     void AddEntry(char* begin, char* end, uint32_t line);
     size_t FindOrAddSection(char* name, size_t n, uint32_t line, bool& created);
@@ -93,16 +98,17 @@ private:
     std::vector<IniSection> m_sections;
     std::string m_fileName;
     bool m_loaded = false;
-    // The file's bytes, cut into the strings above; kept between loads and
-    // reused when the next file fits.
-    std::unique_ptr<char[]> m_buffer;
-    size_t m_bufferSize = 0;
-    // Every entry of every section, grouped by section in section order;
-    // each section's item list is a slice of it.
-    std::vector<IniItem> m_items;
+    // One block per load: the file's text, cut into the strings above, then
+    // every entry of every section, grouped by section in section order (each
+    // section's item list is a slice of it). The entry array is sized from
+    // the text before parsing and never regrows.
+    std::unique_ptr<char, FreeBlock> m_block;
+    IniItem* m_items = nullptr;
+    size_t m_itemCount = 0;
+    size_t m_itemCapacity = 0;
 
     // Load-time scratch.
-    std::vector<uint32_t> m_slots;         // open-addressing section lookup, once there are many
+    std::vector<uint64_t> m_slots;         // open-addressing section lookup, once there are many
     std::vector<uint32_t> m_entrySection;  // section of each entry, once a section is re-entered
     bool m_reentered = false;
     static constexpr size_t kNoSection = size_t(-1);
