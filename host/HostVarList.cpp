@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace host {
 
@@ -33,6 +34,27 @@ void AppendUtf8(std::string& out, uint32_t cp) {
         out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
         out += static_cast<char>(0x80 | (cp & 0x3F));
     }
+}
+
+// Unpaired surrogates become U+FFFD.
+std::string Utf8OfUtf16(const char16_t* text, size_t size) {
+    std::string out;
+    out.reserve(size);
+    for (size_t i = 0; i < size; ++i) {
+        uint32_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF) {
+            if (i + 1 < size && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+                c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+                ++i;
+            } else {
+                c = 0xFFFD;
+            }
+        } else if (c >= 0xDC00 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        AppendUtf8(out, c);
+    }
+    return out;
 }
 
 }  // namespace
@@ -415,27 +437,12 @@ std::string FormatVarList(const IVarList& list) {
 }
 
 std::string Utf16ToUtf8(const char16_t* text) {
-    return text == nullptr ? std::string() : Utf16ToUtf8(std::u16string(text));
+    if (text == nullptr) return std::string();
+    return Utf8OfUtf16(text, std::char_traits<char16_t>::length(text));
 }
 
 std::string Utf16ToUtf8(const std::u16string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        uint32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF) {
-            if (i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-                c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-                ++i;
-            } else {
-                c = 0xFFFD;
-            }
-        } else if (c >= 0xDC00 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        AppendUtf8(out, c);
-    }
-    return out;
+    return Utf8OfUtf16(text.data(), text.size());
 }
 
 std::u16string Utf8ToUtf16(const std::string& text) {
@@ -445,41 +452,53 @@ std::u16string Utf8ToUtf16(const std::string& text) {
     const size_t n = text.size();
     size_t i = 0;
     while (i < n) {
-        unsigned char b = s[i];
-        uint32_t cp = 0xFFFD;
-        size_t len = 1;
+        const unsigned char b = s[i];
         if (b < 0x80) {
-            cp = b;
-        } else {
-            size_t need = (b & 0xE0) == 0xC0   ? 2
-                          : (b & 0xF0) == 0xE0 ? 3
-                          : (b & 0xF8) == 0xF0 ? 4
-                                               : 0;
-            if (need != 0 && i + need <= n) {
-                uint32_t v = b & (0x7F >> need);
-                bool ok = true;
-                for (size_t k = 1; k < need; ++k) {
-                    if ((s[i + k] & 0xC0) != 0x80) {
-                        ok = false;
-                        break;
-                    }
-                    v = (v << 6) | (s[i + k] & 0x3F);
-                }
-                static const uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
-                if (ok && v >= kMin[need] && v <= 0x10FFFF && !(v >= 0xD800 && v <= 0xDFFF)) {
-                    cp = v;
-                    len = need;
-                }
-            }
+            out += static_cast<char16_t>(b);
+            ++i;
+            continue;
         }
-        if (cp >= 0x10000) {
+        // The lead byte fixes the length and the range of the second byte,
+        // which rules out overlong forms, surrogates and values past U+10FFFF.
+        size_t need = 0;
+        uint32_t cp = 0;
+        unsigned char lo = 0x80, hi = 0xBF;
+        if (b >= 0xC2 && b <= 0xDF) {
+            need = 2;
+            cp = b & 0x1F;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            need = 3;
+            cp = b & 0x0F;
+            if (b == 0xE0) lo = 0xA0;
+            if (b == 0xED) hi = 0x9F;
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            need = 4;
+            cp = b & 0x07;
+            if (b == 0xF0) lo = 0x90;
+            if (b == 0xF4) hi = 0x8F;
+        } else {
+            out += u'\uFFFD';
+            ++i;
+            continue;
+        }
+        size_t k = 1;
+        for (; k < need && i + k < n; ++k) {
+            const unsigned char c = s[i + k];
+            if (c < lo || c > hi) break;
+            cp = (cp << 6) | (c & 0x3F);
+            lo = 0x80;
+            hi = 0xBF;
+        }
+        i += k;
+        if (k < need) {
+            out += u'\uFFFD';  // one replacement for the whole cut-short sequence
+        } else if (cp >= 0x10000) {
             cp -= 0x10000;
             out += static_cast<char16_t>(0xD800 + (cp >> 10));
             out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
         } else {
             out += static_cast<char16_t>(cp);
         }
-        i += len;
     }
     return out;
 }

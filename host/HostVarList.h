@@ -120,8 +120,12 @@ std::vector<Value> ToValues(const IVarList& list);
 // "[1001, obj#12:1, 0, 3, 500, 4]"
 std::string FormatVarList(const IVarList& list);
 
-// UTF-16 <-> UTF-8 for wide texts (names, log output). Unpaired surrogates
-// and malformed UTF-8 become U+FFFD; nothing reads past the input.
+// UTF-16 <-> UTF-8 for wide texts (names, log output, script values): the
+// host's only conversion between the two. Unpaired surrogates become U+FFFD.
+// Malformed UTF-8 becomes U+FFFD too: one for a sequence that is cut short,
+// one for each byte that cannot start or continue a sequence (so overlong
+// forms, surrogates and values past U+10FFFF give one per byte). Nothing
+// reads past the input.
 std::string Utf16ToUtf8(const std::u16string& text);
 std::string Utf16ToUtf8(const char16_t* text);
 std::u16string Utf8ToUtf16(const std::string& text);

@@ -54,19 +54,6 @@ std::string Quote(const std::string& s) {
     return out + "\"";
 }
 
-int Traceback(lua_State* L) {
-    const char* msg = lua_tostring(L, 1);
-    if (msg == nullptr) {
-        if (luaL_callmeta(L, 1, "__tostring") && lua_type(L, -1) == LUA_TSTRING) {
-            msg = lua_tostring(L, -1);
-        } else {
-            msg = lua_pushfstring(L, "(error object is a %s value)", luaL_typename(L, 1));
-        }
-    }
-    luaL_traceback(L, L, msg, 1);
-    return 1;
-}
-
 bool IsIdPrefixed(const Event& e) {
     return e.kind == EventKind::Command || e.kind == EventKind::CommandByName ||
            e.kind == EventKind::CommandOffline || e.kind == EventKind::Custom;
@@ -535,7 +522,7 @@ int ScenarioRunner::InvokeHook(int ref, const std::string& what, int defaultAnsw
     }
     HookCall call{ref, &self, &sender, &args, defaultAnswer, defaultAnswer, payloadOnly};
     int top = lua_gettop(T);
-    lua_pushcfunction(T, Traceback);
+    lua_pushcfunction(T, script::Traceback);
     lua_pushcfunction(T, HookTrampoline);
     lua_pushlightuserdata(T, &call);
     if (lua_pcall(T, 1, 0, top + 1) != LUA_OK) {
@@ -578,7 +565,7 @@ ScenarioResult ScenarioRunner::Run() {
     script::RegisterObjectIdType(L);
     RegisterScenarioApi(L);
 
-    lua_pushcfunction(L, Traceback);
+    lua_pushcfunction(L, script::Traceback);
     int status = luaL_loadfilex(L, m_options.file.c_str(), "t");
     if (status != LUA_OK) {
         const char* msg = lua_tostring(L, -1);

@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "HostVarList.h"
+
 extern "C" {
 #include <lauxlib.h>
 #include <lua.h>
@@ -64,24 +66,6 @@ int ObjectIdIndex(lua_State* L) {
     return 1;
 }
 
-void AppendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 }  // namespace
 
 void RegisterObjectIdType(lua_State* L) {
@@ -112,63 +96,24 @@ bool ToObjectId(lua_State* L, int index, ObjectId& id) {
 }
 
 std::string WideToUtf8(const char16_t* text) {
-    std::string out;
-    if (text == nullptr) return out;
-    for (const char16_t* p = text; *p != 0; ++p) {
-        uint32_t c = *p;
-        if (c >= 0xD800 && c <= 0xDBFF) {
-            uint32_t low = p[1];
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-                ++p;
-            } else {
-                c = 0xFFFD;
-            }
-        } else if (c >= 0xDC00 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        AppendUtf8(out, c);
-    }
-    return out;
+    return Utf16ToUtf8(text);
 }
 
 std::u16string Utf8ToWide(const std::string& text) {
-    std::u16string out;
-    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
-    size_t n = text.size();
-    size_t i = 0;
-    while (i < n) {
-        unsigned char b = s[i];
-        uint32_t cp = 0xFFFD;
-        size_t len = 1;
-        if (b < 0x80) {
-            cp = b;
-        } else if (b >= 0xC2 && b <= 0xF4) {
-            size_t need = b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
-            uint32_t v = b & (need == 2 ? 0x1F : need == 3 ? 0x0F : 0x07);
-            size_t k = 1;
-            for (; k < need && i + k < n && (s[i + k] & 0xC0) == 0x80; ++k) {
-                v = (v << 6) | (s[i + k] & 0x3F);
-            }
-            if (k == need) {
-                static const uint32_t kMin[5] = {0, 0, 0x80, 0x800, 0x10000};
-                bool valid = v >= kMin[need] && v <= 0x10FFFF && !(v >= 0xD800 && v <= 0xDFFF);
-                if (valid) cp = v;
-                len = need;
-            } else {
-                len = k;  // truncated sequence: one replacement for its bytes
-            }
-        }
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (cp >> 10));
-            out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+    return Utf8ToUtf16(text);
+}
+
+int Traceback(lua_State* L) {
+    const char* msg = lua_tostring(L, 1);
+    if (msg == nullptr) {
+        if (luaL_callmeta(L, 1, "__tostring") && lua_type(L, -1) == LUA_TSTRING) {
+            msg = lua_tostring(L, -1);
         } else {
-            out += static_cast<char16_t>(cp);
+            msg = lua_pushfstring(L, "(error object is a %s value)", luaL_typename(L, 1));
         }
-        i += len;
     }
-    return out;
+    luaL_traceback(L, L, msg, 1);
+    return 1;
 }
 
 int PushVarList(lua_State* L, const IVarList& list) {
@@ -313,19 +258,6 @@ struct ScriptEngine::Impl {
             if (L != self->L) lua_sethook(self->L, &Impl::CountHook, LUA_MASKCOUNT, 1);
             luaL_error(L, kBudgetMessage);
         }
-    }
-
-    static int Traceback(lua_State* L) {
-        const char* msg = lua_tostring(L, 1);
-        if (msg == nullptr) {
-            if (luaL_callmeta(L, 1, "__tostring") && lua_type(L, -1) == LUA_TSTRING) {
-                msg = lua_tostring(L, -1);
-            } else {
-                msg = lua_pushfstring(L, "(error object is a %s value)", luaL_typename(L, 1));
-            }
-        }
-        luaL_traceback(L, L, msg, 1);
-        return 1;
     }
 
     static int Print(lua_State* L) {
@@ -547,7 +479,7 @@ struct ScriptEngine::Impl {
             err = "Lua stack exhausted";
             return false;
         }
-        lua_pushcfunction(L, &Impl::Traceback);
+        lua_pushcfunction(L, script::Traceback);
         int handler = lua_gettop(L);
         if (!PushEnvironment(script, key, handler, err)) {
             if (capHit) Forget(key);

@@ -97,9 +97,16 @@ void PushObjectId(lua_State* L, const ObjectId& id);
 // True and id set when the value at index is an ObjectId userdata.
 bool ToObjectId(lua_State* L, int index, ObjectId& id);
 
+// Wide strings as scripts see them and back: the host's Utf16ToUtf8 and
+// Utf8ToUtf16 (HostVarList.h), so malformed input is repaired the same way
+// on every path.
 std::string WideToUtf8(const char16_t* text);
-// Invalid UTF-8 bytes become U+FFFD.
 std::u16string Utf8ToWide(const std::string& text);
+
+// Message handler for lua_pcall: the error message (a non-string error via
+// its __tostring, else its type) followed by a traceback of the failing
+// thread.
+int Traceback(lua_State* L);
 
 // Pushes every entry of list as in the argument table above; returns the
 // number of values pushed (the list's count), or -1 when the stack cannot

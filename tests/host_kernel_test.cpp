@@ -890,6 +890,22 @@ TEST(TextConversion, Utf16AndUtf8RoundTripAndRepairBrokenInput) {
     EXPECT_EQ(host::Utf16ToUtf8(static_cast<const char16_t*>(nullptr)), "");
 }
 
+TEST(TextConversion, CutShortSequenceGivesOneReplacementButBadFormsOneEach) {
+    // A valid start cut short by the next byte: one U+FFFD, and that byte kept.
+    EXPECT_EQ(host::Utf8ToUtf16("\xE4\xB8"
+                                "A\xF0\x9F\x98"
+                                "B"),
+              u"\uFFFDA\uFFFDB");
+    // A surrogate, an overlong form and a value past U+10FFFF cannot begin to
+    // be valid after their lead byte: one U+FFFD per byte, nothing swallowed.
+    EXPECT_EQ(host::Utf8ToUtf16("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");
+    EXPECT_EQ(host::Utf8ToUtf16("\xE0\x80\xAF"
+                                "C"),
+              u"\uFFFD\uFFFD\uFFFDC");
+    EXPECT_EQ(host::Utf8ToUtf16("\xF4\x90\x80\x80"), u"\uFFFD\uFFFD\uFFFD\uFFFD");
+    EXPECT_EQ(host::Utf8ToUtf16("\xF4\x8F\xBF\xBF"), u"\U0010FFFF");
+}
+
 TEST(TextConversion, GbkToUtf8ReplacesInvalidBytes) {
     EXPECT_EQ(host::GbkToUtf8("plain"), "plain");
     EXPECT_EQ(host::GbkToUtf8("\xC4\xE3\xBA\xC3"), "\xE4\xBD\xA0\xE5\xA5\xBD");
