@@ -19,6 +19,7 @@
 
 #include "AreaBossSystem.h"
 #include "Kernel.h"
+#include "ObjectStoreKernel.h"
 #include "RecordingKernel.h"
 #include "StandInScripts.h"
 #include "TeamSystem.h"
@@ -91,39 +92,30 @@ private:
     std::string m_dir;
 };
 
-// Object store answering the property, record, child and heartbeat queries of
-// the recording kernel. Objects are keyed by the kernel's text of their id.
-class FakeWorld {
+// The object store with the boss tests' own answers: the scene every object
+// is in, children, attached heartbeats, the creator hooks' permission and the
+// count script.
+class FakeWorld : public ObjectStoreKernel {
 public:
-    using Value = std::variant<int, float, std::string, std::u16string, ObjectId>;
-    using Row = std::vector<Value>;
-    struct Obj {
-        std::string config;
-        int configIndex = 0;
-        std::map<std::string, Value> props;
-        std::map<std::string, std::vector<Row>> recs;
-        std::map<std::u16string, ObjectId> children;
-        std::map<std::string, int> beats;  // attached heartbeat -> interval ms
-    };
-
-    RecordingKernel k;
-    std::map<std::string, Obj> objs;
     ObjectId scene;
     int permission = 1;               // answer of the creator's hooks to 976
     std::optional<int> scriptAnswer;  // get_npc_count; none: the script fails
 
     FakeWorld() {
-        Install();
+        ServeChildren();
+        ServeHeartBeats();
+        k.On("GetScene", [this](Call&) -> std::optional<Reply> { return Reply(scene); });
+        k.On("Command", [this](Call& c) -> std::optional<Reply> {
+            return Reply(c.list->IntVal(0) == 976 ? permission : 1);
+        });
+        k.On("RunScriptFunction", [this](Call& c) -> std::optional<Reply> {
+            if (!scriptAnswer) return Reply(false);
+            c.out->AddInt(*scriptAnswer);
+            return Reply(true);
+        });
         scene = Add(ObjectId{1, 1}, "scene305", 305);
     }
 
-    ObjectId Add(const ObjectId& id, const std::string& config, int configIndex) {
-        Obj& o = objs[Text(id)];
-        o.config = config;
-        o.configIndex = configIndex;
-        k.live.insert(id);
-        return id;
-    }
     // A boss creator with every property of the class definition at 0 / "".
     ObjectId AddBoss(uint32_t ident, int number, int creatorType = 1) {
         const ObjectId id = Add(ObjectId{ident, 3}, "AreaBossNPCCreator", number);
@@ -147,182 +139,16 @@ public:
         At(player).props["Fighting"] = fight;
         At(fight).props["HelperInfo"] = creator;
         At(fight).children[u"LeftTeam"] = team;
-        At(team).recs["PkMemberInfo"].push_back(Row{0, player});
+        At(team).recs["PkMemberInfo"].rows.push_back(Row{0, player});
         return player;
     }
     ObjectId LeftTeamOf(const ObjectId& player) {
         return At(std::get<ObjectId>(At(player).props.at("Fighting"))).children.at(u"LeftTeam");
     }
 
-    Obj& At(const ObjectId& id) { return objs.at(Text(id)); }
-    int Int(const ObjectId& id, const char* name) { return std::get<int>(At(id).props.at(name)); }
-    void Set(const ObjectId& id, const char* name, Value v) { At(id).props[name] = std::move(v); }
-    std::vector<Row>& Rows(const ObjectId& id, const char* rec) { return At(id).recs.at(rec); }
-    void AddModelRow(const ObjectId& id, int model, float weight, const std::string& des,
-                     int index) {
-        Rows(id, "ModelInfoRec").push_back(Row{model, weight, des, index});
-    }
-    void AddNpcRow(const ObjectId& id, int index, int config, float weight, int type) {
-        Rows(id, "NPCInfoRec").push_back(Row{index, config, weight, type});
-    }
     bool HasBeat(const ObjectId& id, const char* name) { return At(id).beats.count(name) != 0; }
     int BeatMs(const ObjectId& id, const char* name) { return At(id).beats.at(name); }
-
-    std::vector<const Call*> Commands(int id) const {
-        std::vector<const Call*> out;
-        for (const Call* c : k.CallsOf("Command"))
-            if (c->list->IntVal(0) == id) out.push_back(c);
-        return out;
-    }
     std::vector<std::string> Notices() const { return k.Texts({"SysInfoByWorld"}); }
-
-private:
-    Obj* Find(const std::string& idText) {
-        auto it = objs.find(idText);
-        return it == objs.end() ? nullptr : &it->second;
-    }
-    std::vector<Row>* FindTable(const Call& c) {
-        Obj* o = Find(c.args[0]);
-        if (o == nullptr) return nullptr;
-        auto it = o->recs.find(c.args[1]);
-        return it == o->recs.end() ? nullptr : &it->second;
-    }
-    Value* Cell(const Call& c) {
-        std::vector<Row>* t = FindTable(c);
-        if (t == nullptr) return nullptr;
-        const size_t row = size_t(std::stoi(c.args[2]));
-        const size_t col = size_t(std::stoi(c.args[3]));
-        if (row >= t->size() || col >= (*t)[row].size()) return nullptr;
-        return &(*t)[row][col];
-    }
-    template <typename T>
-    std::optional<Reply> Prop(const Call& c, T def) {
-        Obj* o = Find(c.args[0]);
-        if (o == nullptr) return Reply(def);
-        auto it = o->props.find(c.args[1]);
-        if (it == o->props.end()) return Reply(def);
-        const T* v = std::get_if<T>(&it->second);
-        return Reply(v != nullptr ? *v : def);
-    }
-    template <typename T>
-    std::optional<Reply> CellOf(const Call& c, T def) {
-        const Value* v = Cell(c);
-        const T* x = v != nullptr ? std::get_if<T>(v) : nullptr;
-        return Reply(x != nullptr ? *x : def);
-    }
-    std::optional<Reply> SetProp(const Call& c, Value v) {
-        Obj* o = Find(c.args[0]);
-        if (o == nullptr || o->props.count(c.args[1]) == 0) return Reply(false);
-        if (o->props[c.args[1]].index() != v.index()) return Reply(false);
-        o->props[c.args[1]] = std::move(v);
-        return Reply(true);
-    }
-
-    void Install() {
-        k.On("FindAttr", [this](Call& c) -> std::optional<Reply> {
-            Obj* o = Find(c.args[0]);
-            return Reply(o != nullptr && o->props.count(c.args[1]) != 0);
-        });
-        k.On("QueryInt", [this](Call& c) { return Prop<int>(c, 0); });
-        k.On("QueryString", [this](Call& c) { return Prop<std::string>(c, ""); });
-        k.On("QueryObject", [this](Call& c) { return Prop<ObjectId>(c, ObjectId{}); });
-        k.On("SetInt", [this](Call& c) { return SetProp(c, std::stoi(c.args[2])); });
-        k.On("SetString", [this](Call& c) { return SetProp(c, c.args[2]); });
-        k.On("IncInt", [this](Call& c) -> std::optional<Reply> {
-            Obj* o = Find(c.args[0]);
-            if (o == nullptr || o->props.count(c.args[1]) == 0) return Reply(false);
-            int* v = std::get_if<int>(&o->props[c.args[1]]);
-            if (v == nullptr) return Reply(false);
-            *v += std::stoi(c.args[2]);
-            return Reply(true);
-        });
-        k.On("GetConfigIndex", [this](Call& c) -> std::optional<Reply> {
-            Obj* o = Find(c.args[0]);
-            return Reply(o == nullptr ? 0 : o->configIndex);
-        });
-        k.On("GetConfig", [this](Call& c) -> std::optional<Reply> {
-            Obj* o = Find(c.args[0]);
-            return Reply(o == nullptr ? std::string() : o->config);
-        });
-        k.On("GetScene", [this](Call&) -> std::optional<Reply> { return Reply(scene); });
-        k.On("GetChild", [this](Call& c) -> std::optional<Reply> {
-            Obj* o = Find(c.args[0]);
-            if (o == nullptr) return Reply(ObjectId{});
-            for (const auto& [name, id] : o->children)
-                if (recording_detail::Utf8(name.c_str()) == c.args[1]) return Reply(id);
-            return Reply(ObjectId{});
-        });
-        k.On("GetRecordRows", [this](Call& c) -> std::optional<Reply> {
-            std::vector<Row>* t = FindTable(c);
-            return Reply(t == nullptr ? -1 : int(t->size()));
-        });
-        k.On("AddRecordBlankRow", [this](Call& c) -> std::optional<Reply> {
-            std::vector<Row>* t = FindTable(c);
-            if (t == nullptr) return Reply(-1);
-            t->push_back(Row{0, 0.0f, std::string(), 0});
-            return Reply(int(t->size()) - 1);
-        });
-        k.On("SetRecordRowValues", [this](Call& c) -> std::optional<Reply> {
-            std::vector<Row>* t = FindTable(c);
-            const int row = std::stoi(c.args[2]);
-            if (t == nullptr || row < 0 || size_t(row) >= t->size()) return Reply(false);
-            Row values;
-            for (uint64_t i = 0; i < c.list->GetCount(); ++i) {
-                switch (c.list->GetType(i)) {
-                    case VTYPE_INT:
-                        values.push_back(c.list->IntVal(i));
-                        break;
-                    case VTYPE_FLOAT:
-                        values.push_back(c.list->FloatVal(i));
-                        break;
-                    case VTYPE_STRING:
-                        values.push_back(std::string(c.list->StringVal(i)));
-                        break;
-                    default:
-                        return Reply(false);
-                }
-            }
-            (*t)[size_t(row)] = values;
-            return Reply(true);
-        });
-        k.On("QueryRecordInt", [this](Call& c) { return CellOf<int>(c, 0); });
-        k.On("QueryRecordFloat", [this](Call& c) { return CellOf<float>(c, 0.0f); });
-        k.On("QueryRecordString", [this](Call& c) { return CellOf<std::string>(c, ""); });
-        k.On("QueryRecordObject", [this](Call& c) { return CellOf<ObjectId>(c, ObjectId{}); });
-        k.On("FindRecordRowInt", [this](Call& c) -> std::optional<Reply> {
-            std::vector<Row>* t = FindTable(c);
-            if (t == nullptr) return Reply(-1);
-            const size_t col = size_t(std::stoi(c.args[2]));
-            const int value = std::stoi(c.args[3]);
-            for (size_t r = 0; r < t->size(); ++r) {
-                const int* v = col < (*t)[r].size() ? std::get_if<int>(&(*t)[r][col]) : nullptr;
-                if (v != nullptr && *v == value) return Reply(int(r));
-            }
-            return Reply(-1);
-        });
-        k.On("FindHeartBeat", [this](Call& c) -> std::optional<Reply> {
-            Obj* o = Find(c.args[0]);
-            return Reply(o != nullptr && o->beats.count(c.args[1]) != 0);
-        });
-        k.On("AddHeartBeat", [this](Call& c) -> std::optional<Reply> {
-            Obj* o = Find(c.args[0]);
-            if (o == nullptr || o->beats.count(c.args[1]) != 0) return Reply(false);
-            o->beats[c.args[1]] = std::stoi(c.args[2]);
-            return Reply(true);
-        });
-        k.On("RemoveHeartBeat", [this](Call& c) -> std::optional<Reply> {
-            Obj* o = Find(c.args[0]);
-            return Reply(o != nullptr && o->beats.erase(c.args[1]) != 0);
-        });
-        k.On("Command", [this](Call& c) -> std::optional<Reply> {
-            return Reply(c.list->IntVal(0) == 976 ? permission : 1);
-        });
-        k.On("RunScriptFunction", [this](Call& c) -> std::optional<Reply> {
-            if (!scriptAnswer) return Reply(false);
-            c.out->AddInt(*scriptAnswer);
-            return Reply(true);
-        });
-    }
 };
 
 // Puts every process-wide piece of the boss and creator systems back to its
@@ -780,10 +606,10 @@ TEST_F(AreaBossTest, LastFightHidesTheBossAndStillSendsTheList) {
     EXPECT_EQ(w.Int(boss, "Invisible"), 1);
     EXPECT_EQ(w.Int(boss, "CantVisible"), 1);
     EXPECT_EQ(w.Int(boss, "IsFighting"), 1);
-    ASSERT_EQ(w.Commands(1001).size(), 1u);
+    ASSERT_EQ(w.CommandsWithId(1001).size(), 1u);
     // A second select is refused while the last fight runs.
     Select(boss, player);
-    EXPECT_EQ(w.Commands(1001).size(), 1u);
+    EXPECT_EQ(w.CommandsWithId(1001).size(), 1u);
 }
 
 TEST_F(AreaBossTest, FightsLeftKeepTheBossOpen) {
@@ -802,11 +628,11 @@ TEST_F(AreaBossTest, EncounterCommandsCarryTheModelIndexAndTheList) {
     const ObjectId player = w.Add(ObjectId{60, 1}, "player", 0);
     w.scriptAnswer = 4;
     Select(boss, player);
-    const auto started = w.Commands(997);
+    const auto started = w.CommandsWithId(997);
     ASSERT_EQ(started.size(), 1u);
     EXPECT_EQ(started[0]->Text(),
               "Command(" + Text(boss) + ", " + Text(boss) + ", [997, 1200, " + Text(boss) + "])");
-    const auto list = w.Commands(1001);
+    const auto list = w.CommandsWithId(1001);
     ASSERT_EQ(list.size(), 1u);
     const CVarList& args = *list[0]->list;
     EXPECT_EQ(list[0]->args[0], Text(player));
@@ -838,7 +664,7 @@ TEST_F(AreaBossTest, ScriptAnswerBelowTheFixedCountDrawsNothing) {
     const ObjectId player = w.Add(ObjectId{60, 1}, "player", 0);
     w.scriptAnswer = 1;
     Select(boss, player);
-    const auto list = w.Commands(1001);
+    const auto list = w.CommandsWithId(1001);
     ASSERT_EQ(list.size(), 1u);
     EXPECT_EQ(Ints(*list[0]->list, 2), (std::vector<int>{0, 2, 501, 4, 502, 2}));
 }
@@ -850,8 +676,8 @@ TEST_F(AreaBossTest, ModelMissingFromTheRecordKeepsTheFightTaken) {
     const ObjectId player = w.Add(ObjectId{60, 1}, "player", 0);
     Select(boss, player);
     EXPECT_EQ(w.Int(boss, "SelectCount"), 1);
-    EXPECT_TRUE(w.Commands(997).empty());
-    EXPECT_TRUE(w.Commands(1001).empty());
+    EXPECT_TRUE(w.CommandsWithId(997).empty());
+    EXPECT_TRUE(w.CommandsWithId(1001).empty());
 }
 
 TEST_F(AreaBossTest, UnreachableWeightsSendOnlyTheFixedEntries) {
@@ -864,8 +690,8 @@ TEST_F(AreaBossTest, UnreachableWeightsSendOnlyTheFixedEntries) {
     const ObjectId player = w.Add(ObjectId{60, 1}, "player", 0);
     w.scriptAnswer = 3;
     Select(boss, player);
-    ASSERT_EQ(w.Commands(1001).size(), 1u);
-    EXPECT_EQ(Ints(*w.Commands(1001)[0]->list, 2), (std::vector<int>{0, 3, 501, 4}));
+    ASSERT_EQ(w.CommandsWithId(1001).size(), 1u);
+    EXPECT_EQ(Ints(*w.CommandsWithId(1001)[0]->list, 2), (std::vector<int>{0, 3, 501, 4}));
 
     // Without fixed rows nothing is sent at all, and the fight stays taken.
     const ObjectId bare = w.AddBoss(21, 12);
@@ -874,7 +700,7 @@ TEST_F(AreaBossTest, UnreachableWeightsSendOnlyTheFixedEntries) {
     w.AddModelRow(bare, 7001, 1.0f, "boss", 1200);
     w.AddNpcRow(bare, 1200, 511, 0.0f, 0);
     Select(bare, player);
-    EXPECT_EQ(w.Commands(1001).size(), 1u);
+    EXPECT_EQ(w.CommandsWithId(1001).size(), 1u);
     EXPECT_EQ(w.Int(bare, "SelectCount"), 2);
 }
 
@@ -887,7 +713,7 @@ TEST_F(AreaBossTest, TeamLeaderGetsTheLeaderFlagAndTheTeamSize) {
     team.members = 3;
     Select(boss, player);
     EXPECT_EQ(w.k.CallsOf("RunScriptFunction")[0]->list->IntVal(2), 3);
-    EXPECT_EQ(w.Commands(1001)[0]->list->IntVal(2), 1);
+    EXPECT_EQ(w.CommandsWithId(1001)[0]->list->IntVal(2), 1);
 }
 
 TEST_F(AreaBossTest, SelectWithoutTeamModuleCountsThePlayerAsAlone) {
@@ -897,8 +723,8 @@ TEST_F(AreaBossTest, SelectWithoutTeamModuleCountsThePlayerAsAlone) {
     const ObjectId player = w.Add(ObjectId{60, 1}, "player", 0);
     EXPECT_EQ(Select(boss, player), 1);
     EXPECT_EQ(w.k.CallsOf("RunScriptFunction")[0]->list->IntVal(2), 1);
-    ASSERT_EQ(w.Commands(1001).size(), 1u);
-    EXPECT_EQ(w.Commands(1001)[0]->list->IntVal(2), 0);
+    ASSERT_EQ(w.CommandsWithId(1001).size(), 1u);
+    EXPECT_EQ(w.CommandsWithId(1001)[0]->list->IntVal(2), 0);
 }
 
 TEST_F(AreaBossTest, AbsurdScriptAnswerIsCappedInDrawsAndSizeField) {
@@ -907,8 +733,8 @@ TEST_F(AreaBossTest, AbsurdScriptAnswerIsCappedInDrawsAndSizeField) {
     const ObjectId player = w.Add(ObjectId{60, 1}, "player", 0);
     w.scriptAnswer = INT_MAX;
     Select(boss, player);
-    ASSERT_EQ(w.Commands(1001).size(), 1u);
-    const CVarList& args = *w.Commands(1001)[0]->list;
+    ASSERT_EQ(w.CommandsWithId(1001).size(), 1u);
+    const CVarList& args = *w.CommandsWithId(1001)[0]->list;
     EXPECT_EQ(args.IntVal(3), 2 + kMaxEncounterDraws);
     EXPECT_EQ(args.GetCount(), 4u + 2u * (2u + kMaxEncounterDraws));
     EXPECT_GE(w.k.Count("Trace"), 1u);

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "NpcCreatorSystem.h"
+#include "ObjectStoreKernel.h"
 #include "RecordingKernel.h"
 #include "Utility.h"
 #include "VarList.h"
@@ -73,37 +74,13 @@ private:
     std::string m_dir;
 };
 
-// Object store answering the property, record and object queries of the
-// recording kernel. Objects are keyed by the kernel's text of their id.
-class FakeWorld {
+// The object store with the creator tests' own pieces: creators as the class
+// definition makes them and the count script's answer.
+class FakeWorld : public ObjectStoreKernel {
 public:
-    using Value = std::variant<int, float, std::string, std::u16string, ObjectId>;
-    using Row = std::vector<Value>;
-    struct Table {
-        int maxRows = 256;
-        std::vector<Row> rows;
-    };
-    struct Obj {
-        std::string config;
-        int configIndex = 0;
-        std::map<std::string, Value> props;
-        std::map<std::string, Table> recs;
-    };
-
-    RecordingKernel k;
-    std::map<std::string, Obj> objs;
-
-    FakeWorld() { Install(); }
-
+    using ObjectStoreKernel::Add;
     ObjectId Add(uint32_t ident, const std::string& config, int configIndex) {
         return Add(ObjectId{ident, 7}, config, configIndex);
-    }
-    ObjectId Add(const ObjectId& id, const std::string& config, int configIndex) {
-        Obj& o = objs[Text(id)];
-        o.config = config;
-        o.configIndex = configIndex;
-        k.live.insert(id);
-        return id;
     }
     // A creator with the properties of the class definition, all 0 / "".
     ObjectId AddCreator(uint32_t ident, int configIndex, const std::string& config = "Creator") {
@@ -118,20 +95,6 @@ public:
         o.recs["NPCInfoRec"].maxRows = 256;
         return id;
     }
-    Obj& At(const ObjectId& id) { return objs.at(Text(id)); }
-    int Int(const ObjectId& id, const char* name) { return std::get<int>(At(id).props.at(name)); }
-    std::string Str(const ObjectId& id, const char* name) {
-        return std::get<std::string>(At(id).props.at(name));
-    }
-    void Set(const ObjectId& id, const char* name, Value v) { At(id).props[name] = std::move(v); }
-    std::vector<Row>& Rows(const ObjectId& id, const char* rec) { return At(id).recs.at(rec).rows; }
-    void AddNpcRow(const ObjectId& id, int index, int config, float weight, int type) {
-        Rows(id, "NPCInfoRec").push_back(Row{index, config, weight, type});
-    }
-    void AddModelRow(const ObjectId& id, int model, float weight, const std::string& des,
-                     int index) {
-        Rows(id, "ModelInfoRec").push_back(Row{model, weight, des, index});
-    }
     // The script's answer to get_npc_count (none: the script fails).
     void ScriptAnswers(std::optional<int> count) {
         if (!count) {
@@ -143,129 +106,6 @@ public:
         k.Always("RunScriptFunction", Reply(true).Filling(result));
     }
     std::vector<std::string> Commands() const { return k.Texts({"Command"}); }
-    std::vector<const Call*> CommandsWithId(int id) const {
-        std::vector<const Call*> out;
-        for (const Call* c : k.CallsOf("Command"))
-            if (c->list->IntVal(0) == id) out.push_back(c);
-        return out;
-    }
-
-private:
-    Obj* Find(const std::string& idText) {
-        auto it = objs.find(idText);
-        return it == objs.end() ? nullptr : &it->second;
-    }
-    Table* FindTable(const Call& c) {
-        Obj* o = Find(c.args[0]);
-        if (o == nullptr) return nullptr;
-        auto it = o->recs.find(c.args[1]);
-        return it == o->recs.end() ? nullptr : &it->second;
-    }
-    Value* Cell(const Call& c) {
-        Table* t = FindTable(c);
-        if (t == nullptr) return nullptr;
-        const size_t row = size_t(std::stoi(c.args[2]));
-        const size_t col = size_t(std::stoi(c.args[3]));
-        if (row >= t->rows.size() || col >= t->rows[row].size()) return nullptr;
-        return &t->rows[row][col];
-    }
-    template <typename T>
-    std::optional<Reply> Prop(const Call& c, T def) {
-        Obj* o = Find(c.args[0]);
-        if (o == nullptr) return Reply(def);
-        auto it = o->props.find(c.args[1]);
-        if (it == o->props.end()) return Reply(def);
-        const T* v = std::get_if<T>(&it->second);
-        return Reply(v != nullptr ? *v : def);
-    }
-    std::optional<Reply> SetProp(const Call& c, Value v) {
-        Obj* o = Find(c.args[0]);
-        if (o == nullptr || o->props.count(c.args[1]) == 0) return Reply(false);
-        if (o->props[c.args[1]].index() != v.index()) return Reply(false);
-        o->props[c.args[1]] = std::move(v);
-        return Reply(true);
-    }
-
-    void Install() {
-        k.On("FindAttr", [this](Call& c) -> std::optional<Reply> {
-            Obj* o = Find(c.args[0]);
-            return Reply(o != nullptr && o->props.count(c.args[1]) != 0);
-        });
-        k.On("QueryInt", [this](Call& c) { return Prop<int>(c, 0); });
-        k.On("QueryString", [this](Call& c) { return Prop<std::string>(c, ""); });
-        k.On("QueryWideStr", [this](Call& c) { return Prop<std::u16string>(c, u""); });
-        k.On("QueryObject", [this](Call& c) { return Prop<ObjectId>(c, ObjectId{}); });
-        k.On("SetInt", [this](Call& c) { return SetProp(c, std::stoi(c.args[2])); });
-        k.On("SetString", [this](Call& c) { return SetProp(c, c.args[2]); });
-        k.On("GetConfigIndex", [this](Call& c) -> std::optional<Reply> {
-            Obj* o = Find(c.args[0]);
-            return Reply(o == nullptr ? 0 : o->configIndex);
-        });
-        k.On("GetConfig", [this](Call& c) -> std::optional<Reply> {
-            Obj* o = Find(c.args[0]);
-            return Reply(o == nullptr ? std::string() : o->config);
-        });
-        k.On("GetRecordRows", [this](Call& c) -> std::optional<Reply> {
-            Table* t = FindTable(c);
-            return Reply(t == nullptr ? -1 : int(t->rows.size()));
-        });
-        k.On("AddRecordBlankRow", [this](Call& c) -> std::optional<Reply> {
-            Table* t = FindTable(c);
-            if (t == nullptr || int(t->rows.size()) >= t->maxRows) return Reply(-1);
-            t->rows.push_back(Row{0, 0.0f, std::string(), 0});
-            return Reply(int(t->rows.size()) - 1);
-        });
-        k.On("SetRecordRowValues", [this](Call& c) -> std::optional<Reply> {
-            Table* t = FindTable(c);
-            const int row = std::stoi(c.args[2]);
-            if (t == nullptr || row < 0 || size_t(row) >= t->rows.size()) return Reply(false);
-            Row values;
-            for (uint64_t i = 0; i < c.list->GetCount(); ++i) {
-                switch (c.list->GetType(i)) {
-                    case VTYPE_INT:
-                        values.push_back(c.list->IntVal(i));
-                        break;
-                    case VTYPE_FLOAT:
-                        values.push_back(c.list->FloatVal(i));
-                        break;
-                    case VTYPE_STRING:
-                        values.push_back(std::string(c.list->StringVal(i)));
-                        break;
-                    default:
-                        return Reply(false);
-                }
-            }
-            t->rows[size_t(row)] = values;
-            return Reply(true);
-        });
-        k.On("QueryRecordInt", [this](Call& c) -> std::optional<Reply> {
-            const Value* v = Cell(c);
-            const int* i = v != nullptr ? std::get_if<int>(v) : nullptr;
-            return Reply(i != nullptr ? *i : 0);
-        });
-        k.On("QueryRecordFloat", [this](Call& c) -> std::optional<Reply> {
-            const Value* v = Cell(c);
-            const float* f = v != nullptr ? std::get_if<float>(v) : nullptr;
-            return Reply(f != nullptr ? *f : 0.0f);
-        });
-        k.On("QueryRecordString", [this](Call& c) -> std::optional<Reply> {
-            const Value* v = Cell(c);
-            const std::string* s = v != nullptr ? std::get_if<std::string>(v) : nullptr;
-            return Reply(s != nullptr ? *s : std::string());
-        });
-        k.On("FindRecordRowInt", [this](Call& c) -> std::optional<Reply> {
-            Table* t = FindTable(c);
-            if (t == nullptr) return Reply(-1);
-            const size_t col = size_t(std::stoi(c.args[2]));
-            const int value = std::stoi(c.args[3]);
-            for (size_t r = 0; r < t->rows.size(); ++r) {
-                const int* v =
-                    col < t->rows[r].size() ? std::get_if<int>(&t->rows[r][col]) : nullptr;
-                if (v != nullptr && *v == value) return Reply(int(r));
-            }
-            return Reply(-1);
-        });
-    }
 };
 
 // Every test starts from clean process-wide state and a fresh generator.
