@@ -17,8 +17,10 @@
 
 namespace {
 
+// 'A'-'Z' to 'a'-'z', without a branch: below 'A' the difference wraps.
 inline unsigned char Fold(unsigned char c) {
-    return static_cast<unsigned char>(c + (static_cast<unsigned char>(c - 'A') < 26u ? 'a' - 'A' : 0));
+    const bool upper = static_cast<unsigned char>(c - 'A') < 26u;
+    return static_cast<unsigned char>(c + (upper ? 'a' - 'A' : 0));
 }
 
 inline uint32_t HashBytes(const char* s, size_t n) {
@@ -32,7 +34,8 @@ inline uint32_t HashBytes(const char* s, size_t n) {
 // NUL before its end, so a shorter stored name differs at its terminator.
 bool SameName(const char* stored, const char* name, size_t n) {
     for (size_t i = 0; i < n; ++i) {
-        if (Fold(static_cast<unsigned char>(stored[i])) != Fold(static_cast<unsigned char>(name[i])))
+        if (Fold(static_cast<unsigned char>(stored[i])) !=
+            Fold(static_cast<unsigned char>(name[i])))
             return false;
     }
     return stored[n] == '\0';
@@ -255,7 +258,8 @@ bool CIniFile::ParseText(size_t size) {
         Clear();
         return false;
     }
-    char* grown = static_cast<char*>(std::realloc(m_block.get(), textSpace + items * sizeof(IniItem)));
+    char* grown =
+        static_cast<char*>(std::realloc(m_block.get(), textSpace + items * sizeof(IniItem)));
     if (grown == nullptr) {
         Clear();
         return false;

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -307,6 +308,22 @@ TEST_P(IniParse, UnevenSectionSizesKeepEveryEntry) {
     EXPECT_EQ(ini.GetItemLine(3, 49), 95u);  // 1 + 40 + 4 + 50
 }
 
+TEST_P(IniParse, EntriesAsDenseAsTheFormatAllows) {
+    // Every line the shortest entry there is, the last without a line end:
+    // the entries fill as much of the file as they possibly can.
+    std::string text = "[S]\n";
+    for (int i = 0; i < 600; ++i)
+        text += std::string(1, char('a' + i % 26)) + "=" + char('0' + i % 10) + "\n";
+    text += "z=9";
+    Load(text);
+    ASSERT_EQ(ini.GetItemCount(0), 601u);
+    const Entries items = ItemsOf(ini, 0);
+    EXPECT_EQ(items[0], std::make_pair(std::string("a"), std::string("0")));
+    EXPECT_EQ(items[599], std::make_pair(std::string("b"), std::string("9")));
+    EXPECT_EQ(items[600], std::make_pair(std::string("z"), std::string("9")));
+    EXPECT_EQ(ini.GetItemLine(0, 600), 602u);
+}
+
 TEST_P(IniParse, ReadIntegerConvertsLikeStrtol) {
     Load(
         "[S]\nplain=42\nneg=-17\nplus=+8\ntrail=12abc\nwords=abc\nspace=  9\n"
@@ -363,11 +380,14 @@ TEST(IniFile, HashFoldsLettersAndTakesBytesUnsigned) {
     EXPECT_EQ(IniHash(std::string(20, '\xFF').c_str()), want);
 }
 
-TEST(IniFile, FilesAroundTheSmallBufferSizeReadWhole) {
-    // Sizes on both sides of where the reader switches from its stack buffer
-    // to the heap; the last line has no line end and must still count.
+TEST(IniFile, FilesOfEverySmallSizeReadWhole) {
+    // The line scan reads the text in blocks of 16 bytes: every alignment of
+    // the file's end against them, and a few larger files. The last line has
+    // no line end and must still count.
     TempDir dir;
-    for (size_t size : {4093u, 4094u, 4095u, 4096u, 4097u, 70000u}) {
+    std::vector<size_t> sizes = {4095, 4096, 4097, 70000};
+    for (size_t size = 18; size < 60; ++size) sizes.push_back(size);
+    for (size_t size : sizes) {
         std::string text = "[S]\n";
         const std::string tail = "\nlast=end";
         const std::string pad(size - text.size() - 4 - tail.size(), 'x');
@@ -386,8 +406,10 @@ TEST(IniFile, MissingFileFailsAndLeavesObjectEmpty) {
     TempDir dir;
     CIniFile ini(dir.Write("a.ini", "[S]\nk=1\n").c_str());
     ASSERT_TRUE(ini.LoadFromFile());
+    const char* name = ini.GetSectionName(0);
     ini.SetFileName((dir.path() + "/none.ini").c_str());
     EXPECT_EQ(ini.GetSectionCount(), 1u);  // contents stay until the next load
+    EXPECT_STREQ(name, "S");
     EXPECT_FALSE(ini.LoadFromFile());
     EXPECT_FALSE(ini.IsLoaded());
     EXPECT_EQ(ini.GetSectionCount(), 0u);
@@ -458,6 +480,26 @@ TEST(IniFile, SizeThatWrapsTo32BitsIsRefusedNotTruncated) {
     EXPECT_FALSE(ini.LoadFromFile());
     EXPECT_EQ(ini.ReadInteger("S", "k", -1), -1);
     ::unlink(path.c_str());
+}
+
+TEST(IniFile, MemoryLoadKeepsItsOwnCopy) {
+    std::string text = "[Boss]\nCheckFrequency=30\n";
+    CIniFile ini("");
+    ASSERT_TRUE(ini.LoadFromMemory(text.data(), text.size()));
+    std::fill(text.begin(), text.end(), 'x');
+    text = std::string(200, 'y');  // the old bytes are freed
+    EXPECT_STREQ(ini.GetSectionName(0), "Boss");
+    EXPECT_EQ(ini.ReadInteger("Boss", "CheckFrequency", 0), 30);
+}
+
+TEST(IniFile, MemoryLoadOf2GiBIsRefusedUnread) {
+    // The same limit as for files; the count alone refuses it, before a byte
+    // of the (much shorter) buffer would be read past its end.
+    const char bytes[] = "[S]\nk=1\n";
+    CIniFile ini("");
+    EXPECT_FALSE(ini.LoadFromMemory(bytes, size_t(1) << 31));
+    EXPECT_FALSE(ini.IsLoaded());
+    EXPECT_EQ(ini.GetSectionCount(), 0u);
 }
 
 TEST(IniFile, MemoryLoadOfNothing) {
