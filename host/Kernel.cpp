@@ -974,23 +974,29 @@ bool Kernel::RowFromList(const Record& r, const IVarList& values, const char* op
     return true;
 }
 
-int Kernel::AddRecordBlankRow(const ObjectId& obj, const char* rec, int row) {
-    Record* r = GetRecordPtr(obj, rec, "AddRecordBlankRow");
-    if (r == nullptr) return -1;
-    const int rows = static_cast<int>(r->rows.size());
-    if (rows >= r->decl->maxRows) {
-        HostLog(Format("AddRecordBlankRow(%s, \"%s\") refused: the record is full (%d rows)",
-                       Obj(obj).c_str(), rec, r->decl->maxRows));
+int Kernel::NewRowIndex(const ObjectId& obj, const Record& r, const char* rec, int row,
+                        const char* op) {
+    const int rows = static_cast<int>(r.rows.size());
+    if (rows >= r.decl->maxRows) {
+        HostLog(Format("%s(%s, \"%s\") refused: the record is full (%d rows)", op, Obj(obj).c_str(),
+                       rec, r.decl->maxRows));
         return -1;
     }
     if (row < -1 || row > rows) {
-        HostLog(Format("AddRecordBlankRow(%s, \"%s\", %d) refused: row out of range (%d rows)",
+        HostLog(Format("%s(%s, \"%s\", %d) refused: row out of range (%d rows)", op,
                        Obj(obj).c_str(), rec, row, rows));
         return -1;
     }
+    return row < 0 ? rows : row;
+}
+
+int Kernel::AddRecordBlankRow(const ObjectId& obj, const char* rec, int row) {
+    Record* r = GetRecordPtr(obj, rec, "AddRecordBlankRow");
+    if (r == nullptr) return -1;
+    const int at = NewRowIndex(obj, *r, rec, row, "AddRecordBlankRow");
+    if (at < 0) return -1;
     auto cells = std::make_unique<std::vector<Value>>();
     for (int t : r->decl->colTypes) cells->push_back(StoredDefault(t));
-    const int at = row < 0 ? rows : row;
     r->rows.insert(r->rows.begin() + at, std::move(cells));
     return at;
 }
@@ -999,20 +1005,10 @@ int Kernel::AddRecordRowValues(const ObjectId& obj, const char* rec, int row,
                                const IVarList& values) {
     Record* r = GetRecordPtr(obj, rec, "AddRecordRowValues");
     if (r == nullptr) return -1;
-    const int rows = static_cast<int>(r->rows.size());
-    if (rows >= r->decl->maxRows) {
-        HostLog(Format("AddRecordRowValues(%s, \"%s\") refused: the record is full (%d rows)",
-                       Obj(obj).c_str(), rec, r->decl->maxRows));
-        return -1;
-    }
-    if (row < -1 || row > rows) {
-        HostLog(Format("AddRecordRowValues(%s, \"%s\", %d) refused: row out of range (%d rows)",
-                       Obj(obj).c_str(), rec, row, rows));
-        return -1;
-    }
+    const int at = NewRowIndex(obj, *r, rec, row, "AddRecordRowValues");
+    if (at < 0) return -1;
     auto cells = std::make_unique<std::vector<Value>>();
     if (!RowFromList(*r, values, "AddRecordRowValues", rec, *cells)) return -1;
-    const int at = row < 0 ? rows : row;
     r->rows.insert(r->rows.begin() + at, std::move(cells));
     return at;
 }

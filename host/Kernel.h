@@ -366,6 +366,9 @@ private:
     const Value* ReadProperty(const ObjectId& obj, const char* name) const;
     bool RowFromList(const Record& r, const IVarList& values, const char* op, const char* rec,
                      std::vector<Value>& row);
+    // Where a row added at row (-1: at the end) goes, or -1 (logged) when the
+    // record is full or row is out of range.
+    int NewRowIndex(const ObjectId& obj, const Record& r, const char* rec, int row, const char* op);
     int AddHook(HookList& list, Hook hook);
     const std::vector<const Hook*>& CollectHooks(int kind, int classIndex, int id,
                                                  const std::string& event);

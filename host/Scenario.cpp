@@ -27,11 +27,6 @@ namespace host {
 
 namespace {
 
-constexpr const char* kWideMeta = "scenario.wide";
-constexpr const char* kI64Meta = "scenario.i64";
-constexpr const char* kFloatMeta = "scenario.float";
-constexpr const char* kAnyMeta = "scenario.any";
-
 bool HasMeta(lua_State* L, int index, const char* meta) {
     if (!lua_getmetatable(L, index)) return false;
     luaL_getmetatable(L, meta);

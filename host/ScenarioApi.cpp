@@ -23,10 +23,6 @@ namespace host {
 
 namespace {
 
-constexpr const char* kWideMeta = "scenario.wide";
-constexpr const char* kI64Meta = "scenario.i64";
-constexpr const char* kFloatMeta = "scenario.float";
-constexpr const char* kAnyMeta = "scenario.any";
 constexpr const char* kHookOwner = "scenario";
 constexpr int kDefaultHookPriority = 50;
 

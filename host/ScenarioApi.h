@@ -35,6 +35,13 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// Metatables of the scenario's value wrappers wide(), i64(), float() and of
+// ANY: ScenarioApi.cpp makes them, Scenario.cpp reads values through them.
+inline constexpr const char* kWideMeta = "scenario.wide";
+inline constexpr const char* kI64Meta = "scenario.i64";
+inline constexpr const char* kFloatMeta = "scenario.float";
+inline constexpr const char* kAnyMeta = "scenario.any";
+
 // A Lua value read on the scenario side, converted to a kernel value later
 // (on the world thread) once the declared type is known.
 struct LuaVal {

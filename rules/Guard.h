@@ -19,29 +19,28 @@ inline void LogEscape(IKernel* kernel, const char* what) {
     } catch (...) {
     }
 }
+
+// call() or, when it throws, a Trace line and 1.
+template <typename Call>
+int Run(IKernel* kernel, const Call& call) noexcept {
+    try {
+        return call();
+    } catch (const std::exception& e) {
+        LogEscape(kernel, e.what());
+    } catch (...) {
+        LogEscape(kernel, "unknown");
+    }
+    return 1;
+}
 }  // namespace guard_detail
 
 template <KernelCallback F>
 int Guarded(IKernel* kernel, const ObjectId& self, const ObjectId& sender,
             const IVarList& args) noexcept {
-    try {
-        return F(kernel, self, sender, args);
-    } catch (const std::exception& e) {
-        guard_detail::LogEscape(kernel, e.what());
-    } catch (...) {
-        guard_detail::LogEscape(kernel, "unknown");
-    }
-    return 1;
+    return guard_detail::Run(kernel, [&] { return F(kernel, self, sender, args); });
 }
 
 template <HeartBeatFunc F>
 int GuardedBeat(IKernel* kernel, const ObjectId& obj) noexcept {
-    try {
-        return F(kernel, obj);
-    } catch (const std::exception& e) {
-        guard_detail::LogEscape(kernel, e.what());
-    } catch (...) {
-        guard_detail::LogEscape(kernel, "unknown");
-    }
-    return 1;
+    return guard_detail::Run(kernel, [&] { return F(kernel, obj); });
 }

@@ -29,14 +29,6 @@ std::string Clock(int64_t ms) {
     return fmt::format("{}:{:02}:{:02}", s / 3600, (s / 60) % 60, s % 60);
 }
 
-std::string FloatText(float v) {
-    for (int digits = 1; digits <= 9; ++digits) {
-        std::string s = fmt::format("{:.{}g}", v, digits);
-        if (std::strtof(s.c_str(), nullptr) == v) return s;
-    }
-    return fmt::format("{}", v);
-}
-
 // Prints the world's event log as a timeline, naming the objects it knows.
 class Timeline {
 public:
@@ -62,7 +54,7 @@ public:
             case VTYPE_INT64:
                 return std::to_string(list.Int64Val(i));
             case VTYPE_FLOAT:
-                return FloatText(list.FloatVal(i));
+                return ShortestFloatText(list.FloatVal(i));
             case VTYPE_STRING:
                 return "\"" + ToUtf8(list.StringVal(i)) + "\"";
             case VTYPE_WIDESTR:

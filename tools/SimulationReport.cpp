@@ -20,14 +20,6 @@ std::string Pct(double share) {
     return fmt::format("{:.2f}%", share * 100.0);
 }
 
-std::string WeightText(float v) {
-    for (int digits = 1; digits <= 9; ++digits) {
-        std::string s = fmt::format("{:.{}g}", v, digits);
-        if (std::strtof(s.c_str(), nullptr) == v) return s;
-    }
-    return fmt::format("{}", v);
-}
-
 std::string Rate(const SimulationResult& r) {
     if (r.seconds <= 0.0) return "";
     std::string s = fmt::format("{:.0f} selects/s", double(r.options.selects) / r.seconds);
@@ -61,7 +53,7 @@ std::string SimulationTable(const SimulationResult& r) {
     out += "model shown at select          weight  draw chance  expected  observed  index\n";
     for (const auto& m : r.models) {
         out += fmt::format("  {} {:>6}  {:>11}  {:>8}  {:>8}  {}\n", Pad(ModelLabel(m), 28),
-                           WeightText(m.row.weight), Pct(m.drawChance), Pct(m.expectedShare),
+                           ShortestFloatText(m.row.weight), Pct(m.drawChance), Pct(m.expectedShare),
                            Pct(Share(m.count, n)), m.row.index);
     }
     if (r.otherModel > 0) {
@@ -328,7 +320,7 @@ std::string SimulationHtml(const SimulationResult& r) {
     for (const auto& m : r.models) {
         html += fmt::format(
             "<tr><td>{}</td><td>{}</td><td>{}</td><td>{}</td><td>{}</td><td>{}</td></tr>\n",
-            HtmlEscape(ModelLabel(m)), WeightText(m.row.weight), Pct(m.drawChance),
+            HtmlEscape(ModelLabel(m)), ShortestFloatText(m.row.weight), Pct(m.drawChance),
             Pct(m.expectedShare), Pct(Share(m.count, n)), m.row.index);
     }
     html += "</table>\n";

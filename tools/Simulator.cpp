@@ -29,14 +29,6 @@ std::string NpcFileName() {
     return DisplayName("Npc\\CreatorProb.ini");
 }
 
-std::string WeightText(float v) {
-    for (int digits = 1; digits <= 9; ++digits) {
-        std::string s = fmt::format("{:.{}g}", v, digits);
-        if (std::strtof(s.c_str(), nullptr) == v) return s;
-    }
-    return fmt::format("{}", v);
-}
-
 // What the select of one sample sent to the player.
 struct Capture {
     bool sent = false;
@@ -61,9 +53,9 @@ void FindImpossibleDraws(const CandidateTables& tables, const std::vector<ModelR
                 {ModelFileName(), row.line,
                  row.weight > 0.0f
                      ? fmt::format("{} is never drawn: the weights before it already sum to {}",
-                                   name, WeightText(before))
+                                   name, ShortestFloatText(before))
                      : fmt::format("{} is never drawn: its weight is {}", name,
-                                   WeightText(row.weight))});
+                                   ShortestFloatText(row.weight))});
         }
         before += row.weight;
         auto it = tables.npcs.find(row.index);
@@ -107,9 +99,9 @@ void FindImpossibleDraws(const CandidateTables& tables, const std::vector<ModelR
                      npc.weight > 0.0f
                          ? fmt::format("NPC {} of model index {} is never drawn: the weights "
                                        "before it already sum to {}",
-                                       npc.npcConfig, row.index, WeightText(sum))
+                                       npc.npcConfig, row.index, ShortestFloatText(sum))
                          : fmt::format("NPC {} of model index {} is never drawn: its weight is {}",
-                                       npc.npcConfig, row.index, WeightText(npc.weight))});
+                                       npc.npcConfig, row.index, ShortestFloatText(npc.weight))});
             }
             sum += npc.weight;
         }

@@ -1,6 +1,9 @@
 #include "TextCodec.h"
 
+#include <fmt/format.h>
+
 #include <cstdint>
+#include <cstdlib>
 
 #include "Gbk.h"
 
@@ -74,6 +77,14 @@ std::string HtmlEscape(const std::string& text) {
         }
     }
     return out;
+}
+
+std::string ShortestFloatText(float v) {
+    for (int digits = 1; digits <= 9; ++digits) {
+        std::string s = fmt::format("{:.{}g}", v, digits);
+        if (std::strtof(s.c_str(), nullptr) == v) return s;
+    }
+    return fmt::format("{}", v);
 }
 
 }  // namespace tools

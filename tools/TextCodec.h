@@ -12,6 +12,9 @@ bool IsValidUtf8(const std::string& bytes);
 // else is read as GBK (the host's conversion); bytes GBK cannot map become
 // U+FFFD.
 std::string ToUtf8(const std::string& bytes);
+// The shortest decimal text that reads back as exactly v ("0.3", not
+// "0.30000001"), so weights show as the designer wrote them.
+std::string ShortestFloatText(float v);
 // Escapes text for HTML element content and attribute values.
 std::string HtmlEscape(const std::string& text);
 
