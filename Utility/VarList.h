@@ -130,6 +130,10 @@ private:
     uint64_t m_arenaUsed;
 };
 
+// Vtable pointer, eight 16-byte entries, the arena, then four 8-byte fields:
+// nothing else lives in a list.
+static_assert(sizeof(CVarList) == 8 + 8 * 16 + 64 + 4 * 8, "CVarList layout is fixed");
+
 // ---- the short paths, inline ---------------------------------------------------
 // Modules build a few small lists in every callback and call them through
 // CVarList itself; as the class is final those calls bind statically, and with
