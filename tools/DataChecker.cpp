@@ -55,15 +55,6 @@ std::string Percent(double p) {
     return fmt::format("{:.1f}%", p * 100.0);
 }
 
-// Shortest text that reads back as the same float.
-std::string FloatText(float v) {
-    for (int digits = 1; digits <= 9; ++digits) {
-        std::string s = fmt::format("{:.{}g}", v, digits);
-        if (std::strtof(s.c_str(), nullptr) == v) return s;
-    }
-    return fmt::format("{}", v);
-}
-
 std::string Quote(const std::string& bytes) {
     return "'" + ToUtf8(bytes) + "'";
 }
@@ -140,7 +131,8 @@ NumberCheck CheckReal(const std::string& text) {
     while (*rest == ' ' || *rest == '\t') ++rest;
     if (*rest != '\0') {
         c.clean = false;
-        c.reason = "is not a number: the plug-in reads it as " + FloatText(StringToFloat(s));
+        c.reason =
+            "is not a number: the plug-in reads it as " + ShortestFloatText(StringToFloat(s));
         return c;
     }
     if (!std::isfinite(v) || !std::isfinite(float(v))) {
@@ -374,7 +366,7 @@ void ReadModelTable(const IniScan& scan, CandidateTables& t, Reporter* r) {
                 r->Add(scan.display, line, Severity::kError,
                        fmt::format("negative weight {}: it lowers the running sum and shifts the "
                                    "odds of every later model",
-                                   FloatText(row.weight)));
+                                   ShortestFloatText(row.weight)));
             }
             rows.push_back(std::move(row));
         }
@@ -434,15 +426,15 @@ void ReadNpcTable(const IniScan& scan, CandidateTables& t, Reporter* r) {
                 } else if (row.slotType == 3) {
                     const float slot = std::trunc(row.weight);
                     if (!(slot >= 0.0f && slot <= 8.0f)) {
-                        r->Add(
-                            scan.display, line, Severity::kError,
-                            fmt::format("fixed slot {} is outside 0 to 8", FloatText(row.weight)));
+                        r->Add(scan.display, line, Severity::kError,
+                               fmt::format("fixed slot {} is outside 0 to 8",
+                                           ShortestFloatText(row.weight)));
                     }
                 } else if (row.weight < 0.0f) {
                     r->Add(scan.display, line, Severity::kError,
                            fmt::format("negative weight {}: it lowers the running sum and shifts "
                                        "the odds of every later NPC",
-                                       FloatText(row.weight)));
+                                       ShortestFloatText(row.weight)));
                 }
             }
             rows.push_back(row);
@@ -498,12 +490,12 @@ void ReportOdds(const std::string& file, const std::vector<float>& weights, cons
         if (w > 0.0f && odds.hits[i] == 0) {
             r.Add(file, lineOf(i), Severity::kWarning,
                   fmt::format("{} can never be drawn: the weights before it already sum to {}",
-                              nameOf(i), FloatText(before)));
+                              nameOf(i), ShortestFloatText(before)));
         } else if (w > 0.0f && odds.Chance(i) + 1.5 / kDrawValues < double(w) && before < 1.0f) {
             r.Add(file, lineOf(i), Severity::kWarning,
                   fmt::format("{} is drawn with {} although its weight is {}: the running sum "
                               "passes 1 inside this row",
-                              nameOf(i), Percent(odds.Chance(i)), FloatText(w)));
+                              nameOf(i), Percent(odds.Chance(i)), ShortestFloatText(w)));
         }
         before += w;
     }
@@ -526,7 +518,7 @@ void CheckModelWeights(const CandidateTables& t, Reporter& r) {
         if (odds.misses == kDrawValues) {
             r.Add(file, sectionLine, Severity::kError,
                   fmt::format("no model of creator {} can ever be drawn: the weights sum to {}",
-                              creator, FloatText(odds.sum)));
+                              creator, ShortestFloatText(odds.sum)));
             continue;
         }
         if (odds.misses > 0) {
@@ -534,12 +526,12 @@ void CheckModelWeights(const CandidateTables& t, Reporter& r) {
                   fmt::format("the model weights of creator {} sum to {}, below 1: a model draw "
                               "finds nothing with chance {} and the creator keeps its previous "
                               "model",
-                              creator, FloatText(odds.sum), Percent(odds.MissChance())));
+                              creator, ShortestFloatText(odds.sum), Percent(odds.MissChance())));
         } else if (odds.sum > 1.0f) {
             r.Add(file, sectionLine, Severity::kWarning,
                   fmt::format("the model weights of creator {} sum to {}, above 1: the rows past "
                               "a running sum of 1 are drawn less than their weight or never",
-                              creator, FloatText(odds.sum)));
+                              creator, ShortestFloatText(odds.sum)));
         }
         ReportOdds(
             file, weights, odds, [&](size_t i) { return rows[i].line; },
@@ -585,7 +577,7 @@ void CheckNpcWeights(const CandidateTables& t, Reporter& r) {
             r.Add(file, sectionLine, Severity::kError,
                   fmt::format("no NPC of model index {} can ever be drawn: the weights sum to {}, "
                               "so {}",
-                              index, FloatText(odds.sum), onlyFixed));
+                              index, ShortestFloatText(odds.sum), onlyFixed));
             continue;
         }
         if (odds.misses > 0) {
@@ -593,12 +585,13 @@ void CheckNpcWeights(const CandidateTables& t, Reporter& r) {
                   fmt::format("the NPC weights of model index {} sum to {}, below 1: a draw finds "
                               "nothing with chance {}; when the first draw of a select finds "
                               "nothing, {}",
-                              index, FloatText(odds.sum), Percent(odds.MissChance()), onlyFixed));
+                              index, ShortestFloatText(odds.sum), Percent(odds.MissChance()),
+                              onlyFixed));
         } else if (odds.sum > 1.0f) {
             r.Add(file, sectionLine, Severity::kWarning,
                   fmt::format("the NPC weights of model index {} sum to {}, above 1: the rows "
                               "past a running sum of 1 are drawn less than their weight or never",
-                              index, FloatText(odds.sum)));
+                              index, ShortestFloatText(odds.sum)));
         }
         ReportOdds(
             file, weights, odds, [&](size_t i) { return rows[drawable[i]].line; },
