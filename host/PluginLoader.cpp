@@ -43,6 +43,11 @@ bool PluginLoader::Load(const std::string& path) {
         LoadedModule lm;
         lm.name = c->GetName();
         lm.module = c->Create();
+        if (lm.module == nullptr) {
+            m_error = "plug-in " + path + " could not create module " + lm.name;
+            Unload();
+            return false;
+        }
         m_modules.push_back(lm);
     }
     return true;

@@ -23,7 +23,9 @@ public:
     ModuleCreator(IModuleCreator*& head, const char* name) : IModuleCreator(head), m_name(name) {}
     const char* GetName() override { return m_name; }
     IModule* Create() override {
-        if (m_pModule == nullptr) m_pModule = new Module();
+        // Out of memory must not unwind into the host: it gets null, the field
+        // stays null, and a later call may try again.
+        if (m_pModule == nullptr) m_pModule = new (std::nothrow) Module();
         return m_pModule;
     }
 
