@@ -23,6 +23,7 @@
 #include "RecordingKernel.h"
 #include "StandInScripts.h"
 #include "TeamSystem.h"
+#include "TempResources.h"
 #include "Utility.h"
 #include "VarList.h"
 
@@ -66,30 +67,6 @@ public:
         calls.push_back(TimePointCall{kind, timeText, param, CVarList(args)});
         return true;
     }
-};
-
-// A directory of resource files that disappears with the test.
-class TempResources {
-public:
-    TempResources() {
-        char pattern[] = "/tmp/area_boss_test.XXXXXX";
-        const char* made = mkdtemp(pattern);
-        if (made != nullptr) m_dir = made;
-        m_dir += "/";
-    }
-    ~TempResources() {
-        const std::string cmd = "rm -rf '" + m_dir + "'";
-        if (std::system(cmd.c_str()) != 0) std::perror("rm");
-    }
-    void WriteRefreshIni(const std::string& text) const {
-        const std::string mk = "mkdir -p '" + m_dir + "Npc'";
-        if (std::system(mk.c_str()) != 0) std::perror("mkdir");
-        std::ofstream(m_dir + "Npc/NpcCreatorRefresh.ini", std::ios::binary) << text;
-    }
-    const std::string& Dir() const { return m_dir; }
-
-private:
-    std::string m_dir;
 };
 
 // The object store with the boss tests' own answers: the scene every object
@@ -223,7 +200,7 @@ std::vector<int> Ints(const IVarList& list, uint64_t from = 0) {
 
 TEST_F(AreaBossTest, InitWithoutEventTimeModuleReportsFourLinesAndSkipsTheTable) {
     TempResources res;
-    res.WriteRefreshIni("[AreaBoss]\nCheckFrequency=25\n");
+    res.Write("Npc\\NpcCreatorRefresh.ini", "[AreaBoss]\nCheckFrequency=25\n");
     w.k.resourcePath = res.Dir();
     EXPECT_FALSE(module.Init(&w.k));
     EXPECT_EQ(AreaBossSystem::s_eventTimeSystem, nullptr);
@@ -239,7 +216,7 @@ TEST_F(AreaBossTest, InitWithoutEventTimeModuleReportsFourLinesAndSkipsTheTable)
 
 TEST_F(AreaBossTest, InitReadsCheckFrequencyFromTheTable) {
     TempResources res;
-    res.WriteRefreshIni("; boss points\n[AreaBoss]\nCheckFrequency=25\n");
+    res.Write("Npc\\NpcCreatorRefresh.ini", "; boss points\n[AreaBoss]\nCheckFrequency=25\n");
     w.k.resourcePath = res.Dir();
     w.k.modules[EVENT_TIME_SYSTEM_MODULE_NAME] = &eventTime;
     EXPECT_TRUE(module.Init(&w.k));
@@ -264,7 +241,7 @@ TEST_F(AreaBossTest, MissingTableKeepsTenSecondsAndTracesThePathAsWritten) {
 TEST_F(AreaBossTest, MissingKeyOrSectionMeansSixtySeconds) {
     for (const char* text : {"[AreaBoss]\nOther=5\n", "[Elsewhere]\nCheckFrequency=5\n", ""}) {
         TempResources res;
-        res.WriteRefreshIni(text);
+        res.Write("Npc\\NpcCreatorRefresh.ini", text);
         w.k.resourcePath = res.Dir();
         AreaBossSystem::s_checkFrequency = 10;
         EXPECT_TRUE(AreaBossSystem::LoadResource(&w.k)) << text;
@@ -275,10 +252,10 @@ TEST_F(AreaBossTest, MissingKeyOrSectionMeansSixtySeconds) {
 TEST_F(AreaBossTest, NonNumericOrNegativeFrequencyIsKeptAsRead) {
     TempResources res;
     w.k.resourcePath = res.Dir();
-    res.WriteRefreshIni("[AreaBoss]\nCheckFrequency=often\n");
+    res.Write("Npc\\NpcCreatorRefresh.ini", "[AreaBoss]\nCheckFrequency=often\n");
     AreaBossSystem::LoadResource(&w.k);
     EXPECT_EQ(AreaBossSystem::s_checkFrequency, 0);
-    res.WriteRefreshIni("[areaboss]\ncheckfrequency=-5\n");
+    res.Write("Npc\\NpcCreatorRefresh.ini", "[areaboss]\ncheckfrequency=-5\n");
     AreaBossSystem::LoadResource(&w.k);
     EXPECT_EQ(AreaBossSystem::s_checkFrequency, -5);
 }

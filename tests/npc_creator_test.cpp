@@ -18,6 +18,7 @@
 #include "NpcCreatorSystem.h"
 #include "ObjectStoreKernel.h"
 #include "RecordingKernel.h"
+#include "TempResources.h"
 #include "Utility.h"
 #include "VarList.h"
 
@@ -44,34 +45,6 @@ public:
         for (int i = 0; i < members; ++i) out.AddObject(ObjectId{uint32_t(100 + i), 1});
         return members;
     }
-};
-
-// A directory of resource files that disappears with the test.
-class TempResources {
-public:
-    TempResources() {
-        char pattern[] = "/tmp/npc_creator_test.XXXXXX";
-        const char* made = mkdtemp(pattern);
-        if (made != nullptr) m_dir = made;
-        m_dir += "/";
-    }
-    ~TempResources() {
-        const std::string cmd = "rm -rf '" + m_dir + "'";
-        if (std::system(cmd.c_str()) != 0) std::perror("rm");
-    }
-    // name as the plug-in asks for it, with '\'.
-    void Write(std::string name, const std::string& text) const {
-        for (char& c : name)
-            if (c == '\\') c = '/';
-        const std::string path = m_dir + name;
-        const std::string mk = "mkdir -p \"$(dirname '" + path + "')\"";
-        if (std::system(mk.c_str()) != 0) std::perror("mkdir");
-        std::ofstream(path, std::ios::binary) << text;
-    }
-    const std::string& Dir() const { return m_dir; }
-
-private:
-    std::string m_dir;
 };
 
 // The object store with the creator tests' own pieces: creators as the class
