@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <tinyxml.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <new>
 #include <string>
@@ -120,18 +122,46 @@ void DeclareRecord(IKernel* kernel, int classIndex, const char* file, const TiXm
     }
 }
 
-// The parser sizes its buffer from the file's reported length, so only a
-// plain file of sane size is handed to it: a directory reports a bogus length
-// that would become a huge allocation. Read failures, including running out
-// of memory, are an unreadable file.
+// The parser steps over a multi-byte UTF-8 character by the length its lead
+// byte announces, even when the text ends inside that character, and then
+// reads on from past the terminator. Its own file loader leaves a single NUL
+// after the text, so a truncated character at the end of a class file made it
+// read past the buffer. The file is therefore read here and parsed from a
+// buffer with a run of NULs behind the text: every such overstep lands on a
+// terminator.
+constexpr size_t kParsePadding = 16;
+
+// Only a plain file of sane size is read: a directory reports a bogus length
+// that would become a huge allocation. Line ends are normalised to LF as the
+// parser's own loader does, and the text stops at the first NUL byte as it
+// did there. Read failures, including running out of memory, are an
+// unreadable file.
 bool LoadDocument(TiXmlDocument& doc, const std::string& path) {
     std::FILE* fp = std::fopen(path.c_str(), "rb");
     if (fp == nullptr) return false;
     struct stat st;
     bool ok = ::fstat(::fileno(fp), &st) == 0 && S_ISREG(st.st_mode) && st.st_size < kMaxFileSize;
+    std::string text;
     if (ok) {
         try {
-            ok = doc.LoadFile(fp, TIXML_DEFAULT_ENCODING);
+            const size_t size = static_cast<size_t>(st.st_size);
+            text.resize(size + kParsePadding, '\0');
+            ok = size == 0 || std::fread(&text[0], size, 1, fp) == 1;
+            if (ok) {
+                // CR LF and a lone CR both become LF, in place.
+                size_t out = 0;
+                for (size_t in = 0; in < size && text[in] != '\0'; ++in) {
+                    if (text[in] == '\r') {
+                        text[out++] = '\n';
+                        if (in + 1 < size && text[in + 1] == '\n') ++in;
+                    } else {
+                        text[out++] = text[in];
+                    }
+                }
+                std::fill(text.begin() + static_cast<std::ptrdiff_t>(out), text.end(), '\0');
+                doc.Parse(text.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
+                ok = !doc.Error();
+            }
         } catch (const std::bad_alloc&) {
             ok = false;
         }

@@ -329,6 +329,55 @@ TEST_F(ClassXml, UnreadableOrMalformedFileFailsQuietly) {
                                           "GetResourcePath"));
 }
 
+TEST_F(ClassXml, FileEndingInsideAMultiByteCharacterIsReadInBounds) {
+    // A UTF-8 document cut off right after the lead byte of a two-, three- or
+    // four-byte character, in an attribute value and in element text. The
+    // parser steps over the whole announced character, past the end of the
+    // text; the document must still read as malformed, and under the address
+    // sanitizer a copy from past the file's bytes fails this test.
+    const std::string head =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Object><BaseProperties>";
+    int n = 0;
+    for (const char* lead : {"\xC3", "\xE4", "\xF0", "\xE4\xB8"}) {
+        for (const std::string& cut :
+             {head + "<Property Id=\"" + lead, head + "<Property Id=\"P\">" + lead,
+              head + "<Property Id=\"P\" Description=\"a" + lead}) {
+            const std::string name = "cut" + std::to_string(n++) + ".xml";
+            Write(name, cut);
+            EXPECT_FALSE(OnCreateClassFromXml(&kernel, 1, name.c_str())) << name;
+        }
+    }
+    EXPECT_THAT(Declarations(), IsEmpty());
+    EXPECT_THAT(Logs(), IsEmpty());
+}
+
+TEST_F(ClassXml, LineEndsBecomeLineFeedsAndTextStopsAtNul) {
+    // CR LF and a lone CR read as LF, as the class files written on any
+    // system expect; bytes after a NUL are not part of the document.
+    Write("ends.xml",
+          std::string("<Object>\r\n<BaseProperties>\r"
+                      "<Property Id=\"P\" Description=\"a\r\nb\rc\"/>\r\n"
+                      "</BaseProperties></Object>\r\n") +
+              '\0' + "<Object><BaseProperties><Property Id=\"Hidden\"/>");
+    kernel.Always("AddProperty", false);
+    ASSERT_TRUE(OnCreateClassFromXml(&kernel, 2, "ends.xml"));
+    EXPECT_THAT(Declarations(), ElementsAre("AddProperty(2, P, 0, false, a\nb\nc)"));
+}
+
+TEST_F(ClassXml, CharacterCutByNulDoesNotReadOnPastIt) {
+    // The parser steps over a UTF-8 character by the length its lead byte
+    // announces. A lead byte right before a NUL must not carry it past the
+    // end of the text into what follows.
+    for (const char* lead : {"\xC3", "\xE4", "\xF0"}) {
+        Write("cut.xml", std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Object>"
+                                     "<BaseProperties><Property Id=\"P\" Description=\"") +
+                             lead + '\0' + "\"\"\"/><Property Id=\"Smuggled\"/>"
+                                           "</BaseProperties></Object>\n");
+        EXPECT_FALSE(OnCreateClassFromXml(&kernel, 1, "cut.xml")) << int(lead[0] & 0xff);
+    }
+    EXPECT_THAT(Declarations(), IsEmpty());
+}
+
 TEST_F(ClassXml, FileOf2GiBIsRefusedUnread) {
     // Sparse: a valid document at the start, then a hole up to 2 GiB.
     Write("huge.xml", "<Object><BaseProperties><Property Id=\"P\"/></BaseProperties></Object>");
