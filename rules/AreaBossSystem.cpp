@@ -47,10 +47,9 @@ void Hide(IKernel* kernel, const ObjectId& creator) {
     kernel->SetInt(creator, "CantVisible", 1);
 }
 
-// Attaches the refresh heartbeat with the creator's own period.
-void AttachRefreshBeat(IKernel* kernel, const ObjectId& creator) {
-    const int period = PeriodOrDefault(kernel->QueryInt(creator, "RefreshTime"));
-    kernel->AddHeartBeat(creator, kRefreshBeat, SecondsToMs(period));
+// Attaches the refresh heartbeat with a period read from `RefreshTime`.
+void AttachRefreshBeat(IKernel* kernel, const ObjectId& creator, int refreshTime) {
+    kernel->AddHeartBeat(creator, kRefreshBeat, SecondsToMs(PeriodOrDefault(refreshTime)));
 }
 
 // The creator whose encounter the player is fighting, or the null id.
@@ -62,6 +61,7 @@ ObjectId FoughtCreator(IKernel* kernel, const ObjectId& player) {
 }  // namespace
 
 bool AreaBossSystem::Init(IKernel* kernel) {
+    if (kernel == nullptr) return false;
     try {
         s_eventTimeSystem =
             static_cast<IEventTimeSystem*>(kernel->FindModule(EVENT_TIME_SYSTEM_MODULE_NAME));
@@ -176,7 +176,9 @@ int AreaBossSystem::PointTimeRefreshNPC(IKernel* kernel, const ObjectId& creator
     if (it != s_stateTable.end() && it->second >= 1) {
         // The creator shows up at the refresh heartbeat's first run, one full
         // period from now; a running one keeps its interval.
-        if (!kernel->FindHeartBeat(creator, kRefreshBeat)) AttachRefreshBeat(kernel, creator);
+        const int refreshTime = kernel->QueryInt(creator, "RefreshTime");
+        if (!kernel->FindHeartBeat(creator, kRefreshBeat))
+            AttachRefreshBeat(kernel, creator, refreshTime);
         return 1;
     }
     if (kernel->FindHeartBeat(creator, kRefreshBeat))
@@ -202,8 +204,9 @@ int AreaBossSystem::OnAreaBossTimePoint(IKernel* kernel, const ObjectId&, const 
 
     // Restart the refresh so the next one comes a full period after the
     // time point rather than at whatever phase the old heartbeat had.
+    const int refreshTime = kernel->QueryInt(boss, "RefreshTime");
     if (kernel->FindHeartBeat(boss, kRefreshBeat)) kernel->RemoveHeartBeat(boss, kRefreshBeat);
-    AttachRefreshBeat(kernel, boss);
+    AttachRefreshBeat(kernel, boss, refreshTime);
 
     if (IsBossCreator(kernel, boss)) AnnounceAreaBoss(kernel, boss);
     return 1;

@@ -105,6 +105,7 @@ void ReadTable(IKernel* kernel, const CIniFile& ini, size_t fieldCount, Map& tab
 }  // namespace
 
 bool NpcCreatorSystem::Init(IKernel* kernel) {
+    if (kernel == nullptr) return false;
     try {
         s_instance = this;
         s_teamSystem = static_cast<ITeamSystem*>(kernel->FindModule(TEAM_SYSTEM_MODULE_NAME));
@@ -238,10 +239,9 @@ int NpcCreatorSystem::OnCreatorLoad(IKernel* kernel, const ObjectId& self, const
     FillNpcInfo(kernel, self);
     PickModel(kernel, self);
 
+    const int selectCount = kernel->QueryInt(self, "SelectCount");
     const int maxSelect = kernel->QueryInt(self, "MaxSelectCount");
-    if (kernel->QueryInt(self, "SelectCount") < maxSelect) {
-        kernel->SetInt(self, "SelectCount", maxSelect);
-    }
+    if (selectCount < maxSelect) kernel->SetInt(self, "SelectCount", maxSelect);
     if (kernel->QueryInt(self, "Invisible") == 1) kernel->SetInt(self, "CantVisible", 0);
 
     const int refresh = PeriodOrDefault(kernel->QueryInt(self, "RefreshTime"));
@@ -379,6 +379,7 @@ int NpcCreatorSystem::AppendFixedEntries(IKernel* kernel, const ObjectId& creato
     for (int r = 0; r < rows; ++r) {
         if (npcs.Int(r, 0) != modelIndex || npcs.Int(r, 3) != kFixedSlotType) continue;
         SpawnEntry entry;
+        entry.npcConfig = npcs.Int(r, 1);
         const float slotValue = npcs.Float(r, 2);
         if (!FixedSlotFromFloat(slotValue, entry.slot)) {
             // Records can be written by code other than FillNpcInfo; a slot
@@ -386,7 +387,6 @@ int NpcCreatorSystem::AppendFixedEntries(IKernel* kernel, const ObjectId& creato
             TraceTwo(kernel, kFixedSlotLine, std::to_string(slotValue));
             continue;
         }
-        entry.npcConfig = npcs.Int(r, 1);
         list.push_back(entry);
         ++fixed;
     }
@@ -532,10 +532,9 @@ int NpcCreatorSystem::WaitRefreshModel(IKernel* kernel, const ObjectId& creator)
 }
 
 int NpcCreatorSystem::WaitRefreshNPC(IKernel* kernel, const ObjectId& creator) {
+    const int selectCount = kernel->QueryInt(creator, "SelectCount");
     const int maxSelect = kernel->QueryInt(creator, "MaxSelectCount");
-    if (kernel->QueryInt(creator, "SelectCount") < maxSelect) {
-        kernel->SetInt(creator, "SelectCount", maxSelect);
-    }
+    if (selectCount < maxSelect) kernel->SetInt(creator, "SelectCount", maxSelect);
     if (kernel->QueryInt(creator, "Invisible") == 1) kernel->SetInt(creator, "CantVisible", 0);
     return 1;
 }

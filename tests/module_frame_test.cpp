@@ -318,6 +318,17 @@ TEST_F(ModuleInit, AreaBossWithEventTimeModuleLogsNothingAndNeverLooksUpTheTeam)
     EXPECT_EQ(NpcCreatorSystem::s_instance, nullptr);
 }
 
+TEST_F(ModuleInit, NullKernelIsRefusedWithoutStoringAnything) {
+    NpcCreatorSystem npc;
+    AreaBossSystem boss;
+    AutoTeamFarmSystem farm;
+    IModule* modules[] = {&npc, &boss, &farm};
+    for (IModule* m : modules) EXPECT_FALSE(m->Init(nullptr));
+    EXPECT_EQ(NpcCreatorSystem::s_instance, nullptr);
+    EXPECT_EQ(AutoTeamFarmSystem::s_instance, nullptr);
+    EXPECT_EQ(AreaBossSystem::s_eventTimeSystem, nullptr);
+}
+
 TEST_F(ModuleInit, ShutSucceedsWithoutInit) {
     NpcCreatorSystem npc;
     AreaBossSystem boss;
