@@ -1,0 +1,334 @@
+// The checks of the two candidate tables, "Npc\ModelProb.ini" and "Npc\CreatorProb.ini".
+#include <fmt/format.h>
+
+#include <cmath>
+#include <map>
+#include <set>
+
+#include "IniScan.h"
+#include "ResourceCheckers.h"
+#include "TextCodec.h"
+#include "Utility.h"
+#include "WeightOdds.h"
+
+namespace tools {
+namespace check {
+
+namespace {
+
+void ReadModelTable(const IniScan& scan, CandidateTables& t, Reporter* r) {
+    for (size_t s = 0; s < scan.ini->GetSectionCount(); ++s) {
+        const std::string name = scan.ini->GetSectionName(s);
+        const int sectionLine = int(scan.ini->GetSectionLine(s));
+        const int key = StringToInt(name);
+        CheckSectionName(scan, s, "creator", r);
+        std::vector<ModelRow> rows;
+        for (size_t e = 0; e < scan.ini->GetItemCount(s); ++e) {
+            const char* k = nullptr;
+            const char* v = nullptr;
+            scan.ini->GetItem(s, e, k, v);
+            const std::string value = v ? v : "";
+            const int line = int(scan.ini->GetItemLine(s, e));
+            const std::vector<std::string> f = SplitFields(value);
+            if (f.size() != 4) {
+                if (r) {
+                    r->Add(scan.display, line, Severity::kError,
+                           FieldCountMessage(value, f, 4,
+                                             "model id, weight, description, model index"));
+                }
+                continue;
+            }
+            CheckField(scan, line, f[0], "model id", true, r);
+            CheckField(scan, line, f[1], "weight", false, r);
+            CheckField(scan, line, f[3], "model index", true, r);
+            ModelRow row;
+            row.model = StringToInt(f[0]);
+            row.weight = StringToFloat(f[1].c_str());
+            row.description = f[2];
+            row.index = StringToInt(f[3]);
+            row.line = line;
+            if (r && row.weight < 0.0f) {
+                r->Add(scan.display, line, Severity::kError,
+                       fmt::format("negative weight {}: it lowers the running sum and shifts the "
+                                   "odds of every later model",
+                                   ShortestFloatText(row.weight)));
+            }
+            rows.push_back(std::move(row));
+        }
+        auto found = t.modelSections.find(key);
+        if (found != t.modelSections.end()) {
+            if (r) {
+                r->Add(
+                    scan.display, sectionLine, Severity::kError,
+                    fmt::format("section [{}] is creator {} like section [{}] at line {}: the "
+                                "plug-in keeps the first and ignores this one ({} {})",
+                                ToUtf8(name), key, ToUtf8(found->second.name), found->second.line,
+                                rows.size(), rows.size() == 1 ? "row" : "rows"));
+            }
+            continue;
+        }
+        t.modelSections[key] = {name, sectionLine};
+        t.models[key] = std::move(rows);
+    }
+}
+
+void ReadNpcTable(const IniScan& scan, CandidateTables& t, Reporter* r) {
+    for (size_t s = 0; s < scan.ini->GetSectionCount(); ++s) {
+        const std::string name = scan.ini->GetSectionName(s);
+        const int sectionLine = int(scan.ini->GetSectionLine(s));
+        const int key = StringToInt(name);
+        CheckSectionName(scan, s, "model index", r);
+        std::vector<NpcRow> rows;
+        for (size_t e = 0; e < scan.ini->GetItemCount(s); ++e) {
+            const char* k = nullptr;
+            const char* v = nullptr;
+            scan.ini->GetItem(s, e, k, v);
+            const std::string value = v ? v : "";
+            const int line = int(scan.ini->GetItemLine(s, e));
+            const std::vector<std::string> f = SplitFields(value);
+            if (f.size() != 3) {
+                if (r) {
+                    r->Add(scan.display, line, Severity::kError,
+                           FieldCountMessage(value, f, 3,
+                                             "NPC config, weight or fixed slot, slot type"));
+                }
+                continue;
+            }
+            NpcRow row;
+            row.npcConfig = StringToInt(f[0]);
+            row.weight = StringToFloat(f[1].c_str());
+            row.slotType = StringToInt(f[2]);
+            row.line = line;
+            CheckField(scan, line, f[0], "NPC config", true, r);
+            CheckField(scan, line, f[1], row.slotType == 3 ? "fixed slot" : "weight", false, r);
+            CheckField(scan, line, f[2], "slot type", true, r);
+            if (r) {
+                if (row.slotType < 0 || row.slotType > 3) {
+                    r->Add(scan.display, line, Severity::kError,
+                           fmt::format("slot type {} is outside 0 to 3 (0, 1, 2: formation "
+                                       "preference, 3: fixed slot)",
+                                       row.slotType));
+                } else if (row.slotType == 3) {
+                    const float slot = std::trunc(row.weight);
+                    if (!(slot >= 0.0f && slot <= 8.0f)) {
+                        r->Add(scan.display, line, Severity::kError,
+                               fmt::format("fixed slot {} is outside 0 to 8",
+                                           ShortestFloatText(row.weight)));
+                    }
+                } else if (row.weight < 0.0f) {
+                    r->Add(scan.display, line, Severity::kError,
+                           fmt::format("negative weight {}: it lowers the running sum and shifts "
+                                       "the odds of every later NPC",
+                                       ShortestFloatText(row.weight)));
+                }
+            }
+            rows.push_back(row);
+        }
+        auto found = t.npcSections.find(key);
+        if (found != t.npcSections.end()) {
+            if (r) {
+                r->Add(
+                    scan.display, sectionLine, Severity::kError,
+                    fmt::format("section [{}] is model index {} like section [{}] at line {}: "
+                                "the plug-in keeps the first and ignores this one ({} {})",
+                                ToUtf8(name), key, ToUtf8(found->second.name), found->second.line,
+                                rows.size(), rows.size() == 1 ? "row" : "rows"));
+            }
+            continue;
+        }
+        t.npcSections[key] = {name, sectionLine};
+        t.npcs[key] = std::move(rows);
+    }
+}
+
+// Reports the rows whose real odds differ from their weight. lineOf gives a
+// row's line, nameOf its name in messages.
+template <typename LineOf, typename NameOf>
+void ReportOdds(const std::string& file, const std::vector<float>& weights, const DrawOdds& odds,
+                LineOf lineOf, NameOf nameOf, Reporter& r) {
+    float before = 0.0f;
+    for (size_t i = 0; i < weights.size(); ++i) {
+        const float w = weights[i];
+        if (w > 0.0f && odds.hits[i] == 0) {
+            r.Add(file, lineOf(i), Severity::kWarning,
+                  fmt::format("{} can never be drawn: the weights before it already sum to {}",
+                              nameOf(i), ShortestFloatText(before)));
+        } else if (w > 0.0f && odds.Chance(i) + 1.5 / kDrawValues < double(w) && before < 1.0f) {
+            r.Add(file, lineOf(i), Severity::kWarning,
+                  fmt::format("{} is drawn with {} although its weight is {}: the running sum "
+                              "passes 1 inside this row",
+                              nameOf(i), Percent(odds.Chance(i)), ShortestFloatText(w)));
+        }
+        before += w;
+    }
+}
+
+}  // namespace
+
+CandidateTables ReadTables(const std::string& dir, Reporter* r) {
+    CandidateTables t;
+    IniScan models = ScanIni(dir, kModelFile, r);
+    t.modelFileFound = models.found;
+    if (models.found) {
+        ReadModelTable(models, t, r);
+    } else if (r) {
+        r->Add(
+            models.display, 0, Severity::kError,
+            "file not found: no creator gets any model or NPC, so no select builds an encounter");
+    }
+    IniScan npcs = ScanIni(dir, kNpcFile, r);
+    t.npcFileFound = npcs.found;
+    if (npcs.found) {
+        ReadNpcTable(npcs, t, r);
+    } else if (r) {
+        r->Add(
+            npcs.display, 0, Severity::kError,
+            "file not found: no model index has NPC candidates, so no select builds an encounter");
+    }
+    return t;
+}
+
+void CheckModelWeights(const CandidateTables& t, Reporter& r) {
+    const std::string file = DisplayName(kModelFile);
+    for (const auto& [creator, rows] : t.models) {
+        const int sectionLine = t.modelSections.at(creator).line;
+        if (rows.empty()) {
+            r.Add(file, sectionLine, Severity::kWarning,
+                  fmt::format("creator {} has no valid model rows: its creators get no model and "
+                              "never build an encounter",
+                              creator));
+            continue;
+        }
+        std::vector<float> weights;
+        for (const auto& row : rows) weights.push_back(row.weight);
+        const DrawOdds odds = ComputeDrawOdds(weights);
+        if (odds.misses == kDrawValues) {
+            r.Add(file, sectionLine, Severity::kError,
+                  fmt::format("no model of creator {} can ever be drawn: the weights sum to {}",
+                              creator, ShortestFloatText(odds.sum)));
+            continue;
+        }
+        if (odds.misses > 0) {
+            r.Add(file, sectionLine, Severity::kWarning,
+                  fmt::format("the model weights of creator {} sum to {}, below 1: a model draw "
+                              "finds nothing with chance {} and the creator keeps its previous "
+                              "model",
+                              creator, ShortestFloatText(odds.sum), Percent(odds.MissChance())));
+        } else if (odds.sum > 1.0f) {
+            r.Add(file, sectionLine, Severity::kWarning,
+                  fmt::format("the model weights of creator {} sum to {}, above 1: the rows past "
+                              "a running sum of 1 are drawn less than their weight or never",
+                              creator, ShortestFloatText(odds.sum)));
+        }
+        ReportOdds(
+            file, weights, odds, [&](size_t i) { return rows[i].line; },
+            [&](size_t i) {
+                return fmt::format("model {} ({})", rows[i].model, ToUtf8(rows[i].description));
+            },
+            r);
+    }
+}
+
+void CheckNpcWeights(const CandidateTables& t, Reporter& r) {
+    const std::string file = DisplayName(kNpcFile);
+    for (const auto& [index, rows] : t.npcs) {
+        const int sectionLine = t.npcSections.at(index).line;
+        std::vector<float> weights;
+        std::vector<size_t> drawable;
+        std::map<int, int> fixedSlots;  // slot -> first line
+        int fixed = 0;
+        for (size_t i = 0; i < rows.size(); ++i) {
+            if (rows[i].slotType == 3) {
+                ++fixed;
+                const int slot = int(std::trunc(rows[i].weight));
+                auto [it, fresh] = fixedSlots.emplace(slot, rows[i].line);
+                if (!fresh && slot >= 0 && slot <= 8) {
+                    r.Add(file, rows[i].line, Severity::kWarning,
+                          fmt::format("fixed slot {} is already taken by the NPC at line {}: both "
+                                      "NPCs are sent for the same formation slot",
+                                      slot, it->second));
+                }
+            } else {
+                drawable.push_back(i);
+                weights.push_back(rows[i].weight);
+            }
+        }
+        if (rows.empty()) continue;  // reported where a creator uses the index
+        if (drawable.empty()) continue;
+        const DrawOdds odds = ComputeDrawOdds(weights);
+        const std::string onlyFixed =
+            fixed == 0 ? "nothing is sent"
+                       : fmt::format("only the {} fixed {} {} sent", fixed,
+                                     fixed == 1 ? "NPC" : "NPCs", fixed == 1 ? "is" : "are");
+        if (odds.misses == kDrawValues) {
+            r.Add(file, sectionLine, Severity::kError,
+                  fmt::format("no NPC of model index {} can ever be drawn: the weights sum to {}, "
+                              "so {}",
+                              index, ShortestFloatText(odds.sum), onlyFixed));
+            continue;
+        }
+        if (odds.misses > 0) {
+            r.Add(file, sectionLine, Severity::kWarning,
+                  fmt::format("the NPC weights of model index {} sum to {}, below 1: a draw finds "
+                              "nothing with chance {}; when the first draw of a select finds "
+                              "nothing, {}",
+                              index, ShortestFloatText(odds.sum), Percent(odds.MissChance()),
+                              onlyFixed));
+        } else if (odds.sum > 1.0f) {
+            r.Add(file, sectionLine, Severity::kWarning,
+                  fmt::format("the NPC weights of model index {} sum to {}, above 1: the rows "
+                              "past a running sum of 1 are drawn less than their weight or never",
+                              index, ShortestFloatText(odds.sum)));
+        }
+        ReportOdds(
+            file, weights, odds, [&](size_t i) { return rows[drawable[i]].line; },
+            [&](size_t i) { return fmt::format("NPC {}", rows[drawable[i]].npcConfig); }, r);
+    }
+}
+
+void CheckCrossReferences(const CandidateTables& t, Reporter& r) {
+    if (!t.npcFileFound) return;
+    const std::string file = DisplayName(kModelFile);
+    std::set<int> used;
+    for (const auto& [creator, rows] : t.models) {
+        bool stopped = false;
+        for (size_t i = 0; i < rows.size(); ++i) {
+            const ModelRow& row = rows[i];
+            used.insert(row.index);
+            auto it = t.npcs.find(row.index);
+            if (it == t.npcs.end()) {
+                std::string msg =
+                    fmt::format("model index {} has no section in {}: model {} gets no NPCs",
+                                row.index, DisplayName(kNpcFile), row.model);
+                if (!stopped && i + 1 < rows.size()) {
+                    std::string later;
+                    for (size_t j = i + 1; j < rows.size(); ++j) {
+                        if (!later.empty()) later += ", ";
+                        later += fmt::format("line {} (model {})", rows[j].line, rows[j].model);
+                    }
+                    msg += fmt::format(
+                        ", and neither do the later rows of creator {}, because "
+                        "filling stops at the first missing index: {}",
+                        creator, later);
+                }
+                r.Add(file, row.line, Severity::kError, std::move(msg));
+                stopped = true;
+            } else if (it->second.empty()) {
+                r.Add(file, row.line, Severity::kWarning,
+                      fmt::format("model index {} has no valid NPC rows in {}: a select while the "
+                                  "creator shows model {} sends nothing",
+                                  row.index, DisplayName(kNpcFile), row.model));
+            }
+        }
+    }
+    for (const auto& [index, section] : t.npcSections) {
+        if (used.count(index) == 0) {
+            r.Add(DisplayName(kNpcFile), section.line, Severity::kNote,
+                  fmt::format("model index {} is not used by any row of {}", index,
+                              DisplayName(kModelFile)));
+        }
+    }
+}
+
+}  // namespace check
+}  // namespace tools
