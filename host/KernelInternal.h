@@ -1,0 +1,135 @@
+// Kernel internals shared by its source files: the object, record, hook and
+// heartbeat types and the small helpers every part uses. Not for other code.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "Kernel.h"
+
+namespace host {
+namespace kernel_detail {
+
+inline std::string Obj(const ObjectId& o) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "obj#%u:%u", o.ident, o.serial);
+    return buf;
+}
+
+inline std::string Str(const char* s) {
+    return s == nullptr ? std::string() : std::string(s);
+}
+inline std::u16string Wide(const char16_t* s) {
+    return s == nullptr ? std::u16string() : s;
+}
+
+// printf into a std::string (lines are cut at 511 bytes).
+std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+inline bool ValidType(int type) {
+    return type >= VTYPE_BOOL && type <= VTYPE_INT64;
+}
+
+// A value may go into a slot declared with type: same type, or an int into a
+// bool slot (stored as int 0/1, which is how the kernel keeps bools).
+inline bool Accepts(int declared, const Value& v) {
+    if (declared == VTYPE_NONE) return TypeOf(v) != VTYPE_NONE && TypeOf(v) != VTYPE_BOOL;
+    if (declared == VTYPE_BOOL) return TypeOf(v) == VTYPE_INT || TypeOf(v) == VTYPE_BOOL;
+    return TypeOf(v) == declared;
+}
+
+inline Value Normalise(int declared, Value v) {
+    if (declared == VTYPE_BOOL) {
+        if (TypeOf(v) == VTYPE_BOOL) return int32_t{std::get<bool>(v) ? 1 : 0};
+        return int32_t{std::get<int32_t>(v) != 0 ? 1 : 0};
+    }
+    return v;
+}
+
+// Storage form of a declared type's zero value (bools are kept as ints).
+inline Value StoredDefault(int type) {
+    if (type == VTYPE_BOOL) return int32_t{0};
+    return DefaultValue(type);
+}
+
+inline constexpr char kEmpty[] = "";
+inline constexpr char16_t kEmptyWide[] = u"";
+
+enum HookKind { kClassEvent = 0, kCommandHook = 1, kCustomHook = 2 };
+
+}  // namespace kernel_detail
+
+struct Kernel::Record {
+    const RecordDecl* decl = nullptr;
+    std::vector<std::unique_ptr<std::vector<Value>>> rows;  // rows never move their cells
+};
+
+struct Kernel::Object {
+    ObjectId id;
+    int cls = -1;
+    std::string config;
+    int configIndex = 0;
+    ObjectId scene;
+    ObjectId parent;
+    std::u16string childName;
+    std::vector<ObjectId> children;
+    std::unordered_map<std::string, Value> props;  // node-based: values never move
+    std::unordered_map<std::string, Record> records;
+    std::vector<uint32_t> beats;
+    bool isPlayer = false;
+    uint64_t born = 0;
+};
+
+struct Kernel::Hook {
+    int handle = 0;
+    int kind = 0;
+    int classIndex = -1;
+    int id = 0;
+    std::string event;
+    int priority = 0;
+    uint64_t seq = 0;
+    KernelCallback fn = nullptr;
+    HostHook hostFn;
+    std::string owner;
+    bool enabled = true;
+    bool removed = false;
+};
+
+struct Kernel::HookList {
+    std::vector<std::unique_ptr<Hook>> all;
+    std::vector<std::unique_ptr<Hook>> retired;  // removed during a dispatch
+    uint64_t version = 1;
+    struct Cached {
+        uint64_t version = 0;
+        std::vector<const Hook*> hooks;
+    };
+    std::unordered_map<uint64_t, Cached> commandCache;
+    std::unordered_map<int, Cached> customCache;
+    std::map<std::pair<int, std::string>, Cached> eventCache;
+    // One scratch list per dispatch depth, so nested dispatches never clobber
+    // the list an outer one is walking.
+    std::vector<std::vector<const Hook*>> scratch;
+};
+
+struct Kernel::Beat {
+    ObjectId obj;
+    uint32_t name = 0;
+    int interval = 0;
+    int64_t due = 0;
+    uint64_t seq = 0;
+    uint64_t timer = 0;
+    uint32_t gen = 0;
+    bool live = false;
+};
+
+struct Kernel::Timer {
+    std::function<void()> fn;
+    uint64_t wheel = 0;
+    uint32_t gen = 0;
+    bool live = false;
+};
+
+}  // namespace host

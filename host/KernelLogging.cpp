@@ -1,0 +1,71 @@
+// Kernel logging: Trace/Echo/host lines to the event log, the terminal and
+// the log file, and notes.
+
+#include <cstdarg>
+
+#include "Gbk.h"
+#include "Kernel.h"
+#include "KernelInternal.h"
+
+namespace host {
+
+using namespace kernel_detail;
+
+std::string kernel_detail::Format(const char* fmt, ...) {
+    char buf[512];
+    va_list ap;
+    va_start(ap, fmt);
+    std::vsnprintf(buf, sizeof buf, fmt, ap);
+    va_end(ap);
+    return buf;
+}
+
+// ---- logging ---------------------------------------------------------------------
+
+void Kernel::WriteLine(const char* channel, const char* line, EventKind kind) {
+    const std::string raw = Str(line);
+    Event e;
+    e.timeMs = m_now;
+    e.kind = kind;
+    e.text = raw;
+    m_log.Add(std::move(e));
+    if (m_logFile != nullptr) {
+        std::fprintf(m_logFile, "[%s] ", channel);
+        std::fwrite(raw.data(), 1, raw.size(), m_logFile);
+        std::fputc('\n', m_logFile);
+        std::fflush(m_logFile);
+    }
+    const bool show =
+        kind == EventKind::Trace ? m_options.traceToTerminal : m_options.echoToTerminal;
+    if (show) {
+        std::FILE* out = m_options.terminal != nullptr ? m_options.terminal : stdout;
+        const std::string utf8 = GbkToUtf8(raw);
+        std::fprintf(out, "%s\n", utf8.c_str());
+        std::fflush(out);
+    }
+}
+
+void Kernel::Trace(const char* line) {
+    WriteLine("trace", line, EventKind::Trace);
+}
+void Kernel::Echo(const char* line) {
+    WriteLine("echo", line, EventKind::Echo);
+}
+
+void Kernel::HostLog(const std::string& line) {
+    WriteLine("host", ("[host] " + line).c_str(), EventKind::Host);
+}
+
+void Kernel::Note(const std::string& what, const std::string& detail, const ObjectId& obj,
+                  const IVarList* args) {
+    Event e;
+    e.timeMs = m_now;
+    e.kind = EventKind::Note;
+    e.name = what;
+    e.text = detail;
+    e.sender = obj;
+    if (args != nullptr) e.args = *args;
+    m_log.Add(std::move(e));
+}
+
+}  // namespace host

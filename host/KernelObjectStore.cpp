@@ -1,0 +1,329 @@
+// Kernel object store: creating and destroying objects, their place in
+// scenes and containers, and reading and writing their properties.
+
+#include <algorithm>
+#include <climits>
+
+#include "Kernel.h"
+#include "KernelInternal.h"
+
+namespace host {
+
+using namespace kernel_detail;
+
+// ---- objects -------------------------------------------------------------------------
+
+Kernel::Object* Kernel::Get(const ObjectId& obj) const {
+    if (obj.ident == 0 || obj.ident > m_slots.size()) return nullptr;
+    const uint32_t slot = obj.ident - 1;
+    Object* o = m_slots[slot].get();
+    if (o == nullptr || m_serials[slot] != obj.serial) return nullptr;
+    return o;
+}
+
+bool Kernel::Exists(const ObjectId& obj) {
+    return Get(obj) != nullptr;
+}
+
+ObjectId Kernel::CreateObject(const ObjectSpec& objDef) {
+    const int cls = ClassIndex(objDef.className);
+    if (cls < 0) {
+        HostLog("cannot create an object of unknown class " + objDef.className);
+        return {};
+    }
+    uint32_t slot;
+    if (!m_freeSlots.empty()) {
+        slot = m_freeSlots.back();
+        m_freeSlots.pop_back();
+    } else {
+        slot = static_cast<uint32_t>(m_slots.size());
+        m_slots.emplace_back();
+        m_serials.push_back(0);
+    }
+    // Serials grow on every reuse of a slot, so an old id never matches the
+    // new occupant; 0 is skipped because it belongs to the null id.
+    if (++m_serials[slot] == 0) m_serials[slot] = 1;
+    auto o = std::make_unique<Object>();
+    o->id = ObjectId{slot + 1, m_serials[slot]};
+    o->cls = cls;
+    o->config = objDef.config;
+    o->configIndex = objDef.configIndex;
+    o->isPlayer = IsA(cls, "player");
+    o->born = m_born++;
+    const ObjectId id = o->id;
+    m_slots[slot] = std::move(o);
+    ++m_liveObjects;
+    Object* obj = m_slots[slot].get();
+
+    if (!objDef.parent.IsNull()) {
+        if (Object* parent = Get(objDef.parent)) {
+            obj->parent = objDef.parent;
+            obj->childName = objDef.childName;
+            parent->children.push_back(id);
+        } else {
+            HostLog("object " + Obj(id) + " created without its container " + Obj(objDef.parent) +
+                    ", which does not exist");
+        }
+    }
+    if (IsA(cls, "BaseScene")) {
+        obj->scene = id;
+    } else if (!objDef.scene.IsNull()) {
+        obj->scene = objDef.scene;
+    } else if (Object* parent = Get(obj->parent)) {
+        obj->scene = parent->scene;
+    }
+
+    const bool logWas = m_options.logPropertyChanges;
+    m_options.logPropertyChanges = false;  // initial values are not changes
+    for (const auto& p : objDef.properties) SetValue(id, p.first, p.second);
+    m_options.logPropertyChanges = logWas;
+
+    if (objDef.raiseOnLoad) Load(id);
+    return id;
+}
+
+ObjectId Kernel::CreateScene(const std::string& config, int configIndex, int sceneType) {
+    ObjectSpec objDef;
+    objDef.className = "BaseScene";
+    objDef.config = config;
+    objDef.configIndex = configIndex;
+    objDef.properties.push_back({"SceneType", int32_t{sceneType}});
+    ObjectId scene = CreateObject(objDef);
+    if (m_currentScene.IsNull() || !Exists(m_currentScene)) m_currentScene = scene;
+    return scene;
+}
+
+ObjectId Kernel::CreatePlayer(const std::u16string& name, int camp, const ObjectId& scene) {
+    ObjectSpec objDef;
+    objDef.className = "player";
+    objDef.config = "player";
+    objDef.scene = scene.IsNull() ? m_currentScene : scene;
+    objDef.properties.push_back({"Name", name});
+    objDef.properties.push_back({"Camp", int32_t{camp}});
+    return CreateObject(objDef);
+}
+
+void Kernel::AddDestroyListener(DestroyListener listener) {
+    m_destroyListeners.push_back(std::move(listener));
+}
+
+bool Kernel::Destroy(const ObjectId& id) {
+    Object* o = Get(id);
+    if (o == nullptr) return false;
+    for (const DestroyListener& l : m_destroyListeners) l(id);
+    // Children go first, while their container still exists.
+    o = Get(id);
+    if (o == nullptr) return false;  // a listener destroyed it
+    const std::vector<ObjectId> children = o->children;
+    for (const ObjectId& c : children) Destroy(c);
+    o = Get(id);
+    if (o == nullptr) return false;
+    while (!o->beats.empty()) DetachBeat(o->beats.back(), false);
+    if (Object* parent = Get(o->parent)) {
+        auto& siblings = parent->children;
+        siblings.erase(std::remove(siblings.begin(), siblings.end(), id), siblings.end());
+    }
+    Note("destroy", m_classes[o->cls].name, id);
+    DestroyNow(id.ident - 1);
+    return true;
+}
+
+void Kernel::DestroyNow(uint32_t slot) {
+    // The id dies now (Exists is false from here on); the storage lives on
+    // until the outermost dispatch returns, so texts handed out stay valid.
+    if (++m_serials[slot] == 0) m_serials[slot] = 1;
+    if (m_depth > 0)
+        m_graveyard.push_back(std::move(m_slots[slot]));
+    else
+        m_slots[slot].reset();
+    m_freeSlots.push_back(slot);
+    --m_liveObjects;
+}
+
+int Kernel::ClassOf(const ObjectId& obj) const {
+    const Object* o = Get(obj);
+    return o ? o->cls : -1;
+}
+
+std::string Kernel::ClassNameOf(const ObjectId& obj) const {
+    const Object* o = Get(obj);
+    return o ? m_classes[o->cls].name : std::string();
+}
+
+ObjectId Kernel::SceneOf(const ObjectId& obj) const {
+    const Object* o = Get(obj);
+    return o ? o->scene : ObjectId{};
+}
+
+ObjectId Kernel::ParentOf(const ObjectId& obj) const {
+    const Object* o = Get(obj);
+    return o ? o->parent : ObjectId{};
+}
+
+std::vector<ObjectId> Kernel::Children(const ObjectId& obj) const {
+    const Object* o = Get(obj);
+    return o ? o->children : std::vector<ObjectId>{};
+}
+
+std::vector<ObjectId> Kernel::ObjectsOfClass(const std::string& className) const {
+    if (ClassIndex(className) < 0) return {};
+    std::vector<const Object*> found;
+    for (const auto& slot : m_slots)
+        if (slot && IsA(slot->cls, className)) found.push_back(slot.get());
+    // Slots are reused, so slot order is not creation order.
+    std::sort(found.begin(), found.end(),
+              [](const Object* a, const Object* b) { return a->born < b->born; });
+    std::vector<ObjectId> out;
+    out.reserve(found.size());
+    for (const Object* o : found) out.push_back(o->id);
+    return out;
+}
+
+std::vector<ObjectId> Kernel::Players() const {
+    return ObjectsOfClass("player");
+}
+
+const char* Kernel::GetConfig(const ObjectId& obj) {
+    const Object* o = Get(obj);
+    return o ? o->config.c_str() : kEmpty;
+}
+
+int Kernel::GetConfigIndex(const ObjectId& obj) {
+    const Object* o = Get(obj);
+    return o ? o->configIndex : 0;
+}
+
+ObjectId Kernel::GetChild(const ObjectId& container, const char16_t* name) {
+    const Object* o = Get(container);
+    if (o == nullptr) return {};
+    const std::u16string wanted = Wide(name);
+    for (const ObjectId& c : o->children) {
+        const Object* child = Get(c);
+        if (child != nullptr && child->childName == wanted) return c;
+    }
+    return {};
+}
+
+// ---- properties -------------------------------------------------------------------------
+
+bool Kernel::WriteProperty(const ObjectId& obj, const char* name, Value value, const char* op) {
+    Object* o = Get(obj);
+    const std::string prop = Str(name);
+    if (o == nullptr) {
+        HostLog(
+            Format("%s(%s, \"%s\") refused: no such object", op, Obj(obj).c_str(), prop.c_str()));
+        return false;
+    }
+    const PropertyDecl* decl = FindPropertyDecl(o->cls, prop);
+    if (decl == nullptr) {
+        HostLog(Format("%s(%s, \"%s\") refused: class %s has no such property", op,
+                       Obj(obj).c_str(), prop.c_str(), m_classes[o->cls].name.c_str()));
+        return false;
+    }
+    if (!Accepts(decl->type, value)) {
+        HostLog(Format("%s(%s, \"%s\") refused: the property is %s, the value %s", op,
+                       Obj(obj).c_str(), prop.c_str(), TypeName(decl->type),
+                       TypeName(TypeOf(value))));
+        return false;
+    }
+    value = Normalise(decl->type, std::move(value));
+    auto it = o->props.find(prop);
+    if (it == o->props.end()) {
+        const bool changed = value != decl->initial;
+        it = o->props.emplace(prop, std::move(value)).first;
+        if (!changed) return true;
+    } else {
+        if (it->second == value) return true;
+        it->second = std::move(value);
+    }
+    if (m_options.logPropertyChanges) {
+        Event e;
+        e.timeMs = m_now;
+        e.kind = EventKind::Property;
+        e.sender = obj;
+        e.name = prop;
+        e.args.AddValue(it->second);
+        m_log.Add(std::move(e));
+    }
+    return true;
+}
+
+const Value* Kernel::ReadProperty(const ObjectId& obj, const char* name) const {
+    Object* o = Get(obj);
+    if (o == nullptr || name == nullptr) return nullptr;
+    auto it = o->props.find(name);
+    if (it != o->props.end()) return &it->second;
+    const PropertyDecl* decl = FindPropertyDecl(o->cls, name);
+    if (decl == nullptr) return nullptr;
+    // First read of an unwritten property: keep the initial value in the
+    // object, so the pointer handed out lives as long as the value.
+    return &o->props.emplace(name, decl->initial).first->second;
+}
+
+bool Kernel::FindAttr(const ObjectId& obj, const char* name) {
+    const Object* o = Get(obj);
+    return o != nullptr && name != nullptr && FindPropertyDecl(o->cls, name) != nullptr;
+}
+
+bool Kernel::SetInt(const ObjectId& obj, const char* name, int value) {
+    return WriteProperty(obj, name, int32_t{value}, "SetInt");
+}
+
+bool Kernel::SetString(const ObjectId& obj, const char* name, const char* value) {
+    return WriteProperty(obj, name, Str(value), "SetString");
+}
+
+bool Kernel::SetObject(const ObjectId& obj, const char* name, const ObjectId& value) {
+    return WriteProperty(obj, name, value, "SetObject");
+}
+
+bool Kernel::SetWideStr(const ObjectId& obj, const std::string& name, const std::u16string& value) {
+    return WriteProperty(obj, name.c_str(), value, "SetWideStr");
+}
+
+bool Kernel::SetValue(const ObjectId& obj, const std::string& name, const Value& value) {
+    return WriteProperty(obj, name.c_str(), value, "SetValue");
+}
+
+bool Kernel::GetValue(const ObjectId& obj, const std::string& name, Value& out) const {
+    const Value* v = ReadProperty(obj, name.c_str());
+    if (v == nullptr) return false;
+    out = *v;
+    return true;
+}
+
+int Kernel::QueryInt(const ObjectId& obj, const char* name) {
+    const Value* v = ReadProperty(obj, name);
+    return v != nullptr && TypeOf(*v) == VTYPE_INT ? std::get<int32_t>(*v) : 0;
+}
+
+const char* Kernel::QueryString(const ObjectId& obj, const char* name) {
+    const Value* v = ReadProperty(obj, name);
+    return v != nullptr && TypeOf(*v) == VTYPE_STRING ? std::get<std::string>(*v).c_str() : kEmpty;
+}
+
+const char16_t* Kernel::QueryWideStr(const ObjectId& obj, const char* name) {
+    const Value* v = ReadProperty(obj, name);
+    return v != nullptr && TypeOf(*v) == VTYPE_WIDESTR ? std::get<std::u16string>(*v).c_str()
+                                                       : kEmptyWide;
+}
+
+ObjectId Kernel::QueryObject(const ObjectId& obj, const char* name) {
+    const Value* v = ReadProperty(obj, name);
+    return v != nullptr && TypeOf(*v) == VTYPE_OBJECT ? std::get<ObjectId>(*v) : ObjectId{};
+}
+
+bool Kernel::IncInt(const ObjectId& obj, const char* name, int delta) {
+    const Value* v = ReadProperty(obj, name);
+    if (v == nullptr || TypeOf(*v) != VTYPE_INT) {
+        return WriteProperty(obj, name, int32_t{delta}, "IncInt");  // logs the refusal
+    }
+    // Saturating, so a counter pushed past the end stays at the end instead
+    // of wrapping to the other sign.
+    const int64_t sum = int64_t{std::get<int32_t>(*v)} + delta;
+    const int32_t clamped =
+        static_cast<int32_t>(std::min<int64_t>(INT32_MAX, std::max<int64_t>(INT32_MIN, sum)));
+    return WriteProperty(obj, name, clamped, "IncInt");
+}
+
+}  // namespace host
