@@ -16,7 +16,7 @@ void RegisterScenarioApi(lua_State* L) {
     scenario_api::RegisterActingApi(L);
     scenario_api::RegisterReadingApi(L);
     scenario_api::RegisterEventsApi(L);
-    scenario_api::RegisterCheckApi(L);
+    scenario_api::RegisterChecksApi(L);
     scenario_api::RunPrelude(L);
 }
 

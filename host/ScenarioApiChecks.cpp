@@ -208,7 +208,7 @@ const ApiEntry kChecksApi[] = {
 
 }  // namespace
 
-void RegisterCheckApi(lua_State* L) {
+void RegisterChecksApi(lua_State* L) {
     SetGlobals(L, kChecksApi);
 }
 

@@ -167,7 +167,7 @@ void RegisterWorldApi(lua_State* L);
 void RegisterActingApi(lua_State* L);
 void RegisterReadingApi(lua_State* L);
 void RegisterEventsApi(lua_State* L);
-void RegisterCheckApi(lua_State* L);
+void RegisterChecksApi(lua_State* L);
 // Metatables of the value wrappers and ANY (before the functions), and the
 // helpers written in Lua (after them); ScenarioApiChecks.cpp.
 void RegisterValueWrappers(lua_State* L);
