@@ -1,5 +1,5 @@
 // Inside of the scenario runner, shared by Scenario.cpp (the run, failures,
-// value conversion) and ScenarioApi.cpp (the Lua functions).
+// value conversion) and the ScenarioApi*.cpp files (the Lua functions).
 //
 // Threading: the scenario's Lua code runs on the calling thread; every
 // kernel access goes through World::Call, which runs it on the world's
@@ -36,7 +36,7 @@ public:
 };
 
 // Metatables of the scenario's value wrappers wide(), i64(), float() and of
-// ANY: ScenarioApi.cpp makes them, Scenario.cpp reads values through them.
+// ANY: ScenarioApiChecks.cpp makes them, Scenario.cpp reads values through them.
 inline constexpr const char* kWideMeta = "scenario.wide";
 inline constexpr const char* kI64Meta = "scenario.i64";
 inline constexpr const char* kFloatMeta = "scenario.float";
