@@ -17,7 +17,8 @@ std::string ExecutableDir() {
     if (n <= 0) return std::string();
     const std::string path(buf, size_t(n));
     const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+    if (slash == std::string::npos) return std::string();
+    return slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
 bool Exists(const std::string& path) {
@@ -25,9 +26,19 @@ bool Exists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0;
 }
 
+// dir + "/" + relative with its leading "../" steps taken; dir comes from
+// /proc/self/exe, so it holds no symbolic links and the steps are exact.
+std::string Join(std::string dir, std::string relative) {
+    while (relative.compare(0, 3, "../") == 0 && dir.size() > 1) {
+        dir.erase(dir.rfind('/') == 0 ? 1 : dir.rfind('/'));
+        relative.erase(0, 3);
+    }
+    return dir.back() == '/' ? dir + relative : dir + "/" + relative;
+}
+
 std::string Choose(const char* installedRelative, const char* buildPath) {
     const std::string dir = ExecutableDir();
-    const std::string installed = dir.empty() ? std::string() : dir + "/" + installedRelative;
+    const std::string installed = dir.empty() ? std::string() : Join(dir, installedRelative);
     if (!installed.empty() && Exists(installed)) return installed;
     if (Exists(buildPath) || installed.empty()) return buildPath;
     return installed;
