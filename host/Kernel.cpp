@@ -70,27 +70,10 @@ bool Kernel::UnregisterModule(const std::string& name) {
 }
 
 LifecycleReport Kernel::RunLifecycle(const std::vector<std::pair<std::string, IModule*>>& modules) {
-    LifecycleReport report;
     for (const auto& m : modules)
         if (FindModule(m.first.c_str()) == nullptr) RegisterModule(m.first, m.second);
-    std::vector<bool> initOk(modules.size(), false);
-    for (size_t i = 0; i < modules.size(); ++i) {
-        initOk[i] = modules[i].second->Init(this);
-        if (!initOk[i]) {
-            report.initFailed.push_back(modules[i].first);
-            HostLog("Init of module " + modules[i].first +
-                    " failed; its AfterInit is skipped, so none of its handlers is registered");
-        }
-    }
-    // A module whose Init failed runs without the host modules it needs; its
-    // handlers would reach through null pointers, so they are never registered.
-    for (size_t i = 0; i < modules.size(); ++i) {
-        if (!initOk[i]) continue;
-        if (!modules[i].second->AfterInit(this)) {
-            report.afterInitFailed.push_back(modules[i].first);
-            HostLog("AfterInit of module " + modules[i].first + " failed");
-        }
-    }
+    const LifecycleReport report =
+        RunModuleLifecycle(*this, modules, [this](const std::string& line) { HostLog(line); });
     CreateClasses();
     return report;
 }

@@ -54,6 +54,8 @@
 #include "HostVarList.h"
 #include "IKernel.h"
 #include "IModule.h"
+#include "KernelBase.h"
+#include "PluginLoader.h"
 
 namespace host {
 
@@ -123,14 +125,7 @@ struct ObjectSpec {
     bool raiseOnLoad = true;                                // raise "OnLoad" after creation
 };
 
-// Outcome of driving modules through their lifecycle.
-struct LifecycleReport {
-    std::vector<std::string> initFailed;       // module names whose Init returned false
-    std::vector<std::string> afterInitFailed;  // ... AfterInit
-    bool ok() const { return initFailed.empty() && afterInitFailed.empty(); }
-};
-
-class Kernel final : public IKernel {
+class Kernel final : public KernelBase {
 public:
     static constexpr int kMaxDispatchDepth = 64;
 

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "Gbk.h"
+#include "InstallLayout.h"
 #include "ScenarioApi.h"
 #include "ScriptEngine.h"
 #include "World.h"
@@ -15,13 +16,6 @@ extern "C" {
 #include <lua.h>
 #include <lualib.h>
 }
-
-#ifndef GAMERULES_DEFAULT_PLUGIN
-#define GAMERULES_DEFAULT_PLUGIN "libgamerules.so"
-#endif
-#ifndef GAMERULES_DEFAULT_RESOURCES
-#define GAMERULES_DEFAULT_RESOURCES "resources/"
-#endif
 
 namespace host {
 
@@ -386,14 +380,14 @@ void ScenarioRunner::StartWorld() {
     } else if (!m_setup.pluginPath.empty()) {
         wo.pluginPath = RelativeToScenario(m_setup.pluginPath);
     } else {
-        wo.pluginPath = GAMERULES_DEFAULT_PLUGIN;
+        wo.pluginPath = DefaultPluginPath();
     }
     if (!m_options.resourceDir.empty()) {
         wo.resourceDir = m_options.resourceDir;
     } else if (!m_setup.resourceDir.empty()) {
         wo.resourceDir = RelativeToScenario(m_setup.resourceDir);
     } else {
-        wo.resourceDir = GAMERULES_DEFAULT_RESOURCES;
+        wo.resourceDir = DefaultResourceDir();
     }
     wo.quiet = m_options.quiet;
     wo.logFilePath = m_options.logFile;

@@ -12,6 +12,7 @@
 
 #include "Cli.h"
 #include "EventTimeSystem.h"
+#include "InstallLayout.h"
 #include "Kernel.h"
 #include "PluginLoader.h"
 #include "Scenario.h"
@@ -94,8 +95,8 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     app.footer(kExitCodes);
 
-    std::string pluginPath = GAMERULES_DEFAULT_PLUGIN;
-    std::string resourceDir = GAMERULES_DEFAULT_RESOURCES;
+    std::string pluginPath = host::DefaultPluginPath();
+    std::string resourceDir = host::DefaultResourceDir();
 
     CLI::App* modules =
         app.add_subcommand("modules",

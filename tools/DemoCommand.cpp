@@ -6,6 +6,7 @@
 
 #include "Cli.h"
 #include "DemoWorld.h"
+#include "InstallLayout.h"
 #include "ToolCommands.h"
 
 namespace tools {
@@ -30,9 +31,7 @@ void RunDemoCommand(const DemoOptions& options) {
 void RegisterDemoCommand(CLI::App& app) {
     auto opts = std::make_shared<DemoOptions>();
     opts->resourceDir = DefaultResourceDir();
-#ifdef GAMERULES_DEFAULT_PLUGIN
-    opts->pluginPath = GAMERULES_DEFAULT_PLUGIN;
-#endif
+    opts->pluginPath = host::DefaultPluginPath();
     CLI::App* cmd = app.add_subcommand(
         "demo",
         "Run the sample world on the real plug-in and print its timeline: creators load and "

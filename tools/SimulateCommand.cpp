@@ -8,6 +8,7 @@
 #include <string>
 
 #include "Cli.h"
+#include "InstallLayout.h"
 #include "Simulator.h"
 #include "ToolCommands.h"
 
@@ -85,9 +86,7 @@ void RunSimulate(SimulateCli& cli) {
 void RegisterSimulateCommand(CLI::App& app) {
     auto cli = std::make_shared<SimulateCli>();
     cli->options.resourceDir = DefaultResourceDir();
-#ifdef GAMERULES_DEFAULT_PLUGIN
-    cli->options.pluginPath = GAMERULES_DEFAULT_PLUGIN;
-#endif
+    cli->options.pluginPath = host::DefaultPluginPath();
     CLI::App* cmd = app.add_subcommand(
         "simulate",
         "Monte Carlo of a creator's encounters through the real plug-in: model draw frequencies "

@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include "Cli.h"
+#include "InstallLayout.h"
 #include "ToolCommands.h"
 
 void RegisterToolCommands(CLI::App& app) {
@@ -14,11 +15,7 @@ void RegisterToolCommands(CLI::App& app) {
 namespace tools {
 
 const char* DefaultResourceDir() {
-#ifdef GAMERULES_DEFAULT_RESOURCES
-    return GAMERULES_DEFAULT_RESOURCES;
-#else
-    return "resources/";
-#endif
+    return host::DefaultResourceDir().c_str();
 }
 
 }  // namespace tools

@@ -1,3 +1,4 @@
+// The host kit's variant list, value formatting and UTF-16 / UTF-8 conversion.
 #include "HostVarList.h"
 
 #include <cstdio>

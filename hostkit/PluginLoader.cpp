@@ -1,12 +1,17 @@
+// The plug-in loader and the module lifecycle driver of the host kit.
 #include "PluginLoader.h"
 
 #include <dlfcn.h>
 
 #include <cstdio>
 
+#include "IKernel.h"
+
 namespace host {
 
-PluginLoader::~PluginLoader() { Unload(); }
+PluginLoader::~PluginLoader() {
+    Unload();
+}
 
 bool PluginLoader::Load(const std::string& path) {
     Unload();
@@ -19,7 +24,8 @@ bool PluginLoader::Load(const std::string& path) {
         m_error = "cannot load plug-in " + path + ": " + (why ? why : "unknown error");
         return false;
     }
-    auto getVersion = reinterpret_cast<GameLogicGetVersionFn>(dlsym(m_handle, GAMELOGIC_VERSION_SYMBOL));
+    auto getVersion =
+        reinterpret_cast<GameLogicGetVersionFn>(dlsym(m_handle, GAMELOGIC_VERSION_SYMBOL));
     auto getCreator =
         reinterpret_cast<GameLogicGetModuleCreatorFn>(dlsym(m_handle, GAMELOGIC_CREATOR_SYMBOL));
     if (getVersion == nullptr || getCreator == nullptr) {
@@ -59,6 +65,36 @@ void PluginLoader::Unload() {
         dlclose(m_handle);
         m_handle = nullptr;
     }
+}
+
+LifecycleReport PluginLoader::Start(IKernel& kernel,
+                                    const std::function<void(const std::string&)>& log) const {
+    NamedModules named;
+    for (const LoadedModule& m : m_modules) named.push_back({m.name, m.module});
+    return RunModuleLifecycle(kernel, named, log);
+}
+
+LifecycleReport RunModuleLifecycle(IKernel& kernel, const NamedModules& modules,
+                                   const std::function<void(const std::string&)>& log) {
+    LifecycleReport report;
+    std::vector<bool> initOk(modules.size(), false);
+    for (size_t i = 0; i < modules.size(); ++i) {
+        initOk[i] = modules[i].second != nullptr && modules[i].second->Init(&kernel);
+        if (!initOk[i]) {
+            report.initFailed.push_back(modules[i].first);
+            if (log)
+                log("Init of module " + modules[i].first +
+                    " failed; its AfterInit is skipped, so none of its handlers is registered");
+        }
+    }
+    for (size_t i = 0; i < modules.size(); ++i) {
+        if (!initOk[i]) continue;
+        if (!modules[i].second->AfterInit(&kernel)) {
+            report.afterInitFailed.push_back(modules[i].first);
+            if (log) log("AfterInit of module " + modules[i].first + " failed");
+        }
+    }
+    return report;
 }
 
 IModule* PluginLoader::Find(const std::string& name) const {
