@@ -105,8 +105,8 @@ public:
     // Commands: this world allows every selection; command 1001 is the encounter.
     int Command(const ObjectId&, const ObjectId&, const IVarList& args) override {
         if (args.IntVal(0) != 1001) return 1;
-        encounterSize =
-            int(args.GetCount() - 4) / 2;  // 1001, creator, leader flag, size, then pairs
+        // 1001, creator, leader flag, size, then one (NPC, slot) pair per NPC.
+        encounterSize = args.GetCount() < 4 ? 0 : int(args.GetCount() - 4) / 2;
         std::printf("encounter of creator %d: %d NPCs\n", m_creatorNumber, encounterSize);
         for (uint64_t i = 4; i + 1 < args.GetCount(); i += 2)
             std::printf("  NPC %d at formation slot %d\n", args.IntVal(i), args.IntVal(i + 1));
