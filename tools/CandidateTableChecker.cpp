@@ -32,9 +32,10 @@ void ReadModelTable(const IniScan& scan, CandidateTables& t, Reporter* r) {
             const std::vector<std::string> f = SplitFields(value);
             if (f.size() != 4) {
                 if (r) {
-                    r->Add(scan.display, line, Severity::kError,
-                           FieldCountMessage(value, f, 4,
-                                             "model id, weight, description, model index"));
+                    std::string rule;
+                    std::string msg = FieldCountMessage(
+                        value, f, 4, "model id, weight, description, model index", rule);
+                    r->Add(scan.display, line, Severity::kError, rule, std::move(msg));
                 }
                 continue;
             }
@@ -48,7 +49,7 @@ void ReadModelTable(const IniScan& scan, CandidateTables& t, Reporter* r) {
             row.index = StringToInt(f[3]);
             row.line = line;
             if (r && row.weight < 0.0f) {
-                r->Add(scan.display, line, Severity::kError,
+                r->Add(scan.display, line, Severity::kError, "negative-weight",
                        fmt::format("negative weight {}: it lowers the running sum and shifts the "
                                    "odds of every later model",
                                    ShortestFloatText(row.weight)));
@@ -59,7 +60,7 @@ void ReadModelTable(const IniScan& scan, CandidateTables& t, Reporter* r) {
         if (found != t.modelSections.end()) {
             if (r) {
                 r->Add(
-                    scan.display, sectionLine, Severity::kError,
+                    scan.display, sectionLine, Severity::kError, "duplicate-section-number",
                     fmt::format("section [{}] is creator {} like section [{}] at line {}: the "
                                 "plug-in keeps the first and ignores this one ({} {})",
                                 ToUtf8(name), key, ToUtf8(found->second.name), found->second.line,
@@ -88,9 +89,10 @@ void ReadNpcTable(const IniScan& scan, CandidateTables& t, Reporter* r) {
             const std::vector<std::string> f = SplitFields(value);
             if (f.size() != 3) {
                 if (r) {
-                    r->Add(scan.display, line, Severity::kError,
-                           FieldCountMessage(value, f, 3,
-                                             "NPC config, weight or fixed slot, slot type"));
+                    std::string rule;
+                    std::string msg = FieldCountMessage(
+                        value, f, 3, "NPC config, weight or fixed slot, slot type", rule);
+                    r->Add(scan.display, line, Severity::kError, rule, std::move(msg));
                 }
                 continue;
             }
@@ -104,19 +106,19 @@ void ReadNpcTable(const IniScan& scan, CandidateTables& t, Reporter* r) {
             CheckField(scan, line, f[2], "slot type", true, r);
             if (r) {
                 if (row.slotType < 0 || row.slotType > 3) {
-                    r->Add(scan.display, line, Severity::kError,
+                    r->Add(scan.display, line, Severity::kError, "slot-type-out-of-range",
                            fmt::format("slot type {} is outside 0 to 3 (0, 1, 2: formation "
                                        "preference, 3: fixed slot)",
                                        row.slotType));
                 } else if (row.slotType == 3) {
                     const float slot = std::trunc(row.weight);
                     if (!(slot >= 0.0f && slot <= 8.0f)) {
-                        r->Add(scan.display, line, Severity::kError,
+                        r->Add(scan.display, line, Severity::kError, "fixed-slot-out-of-range",
                                fmt::format("fixed slot {} is outside 0 to 8",
                                            ShortestFloatText(row.weight)));
                     }
                 } else if (row.weight < 0.0f) {
-                    r->Add(scan.display, line, Severity::kError,
+                    r->Add(scan.display, line, Severity::kError, "negative-weight",
                            fmt::format("negative weight {}: it lowers the running sum and shifts "
                                        "the odds of every later NPC",
                                        ShortestFloatText(row.weight)));
@@ -128,7 +130,7 @@ void ReadNpcTable(const IniScan& scan, CandidateTables& t, Reporter* r) {
         if (found != t.npcSections.end()) {
             if (r) {
                 r->Add(
-                    scan.display, sectionLine, Severity::kError,
+                    scan.display, sectionLine, Severity::kError, "duplicate-section-number",
                     fmt::format("section [{}] is model index {} like section [{}] at line {}: "
                                 "the plug-in keeps the first and ignores this one ({} {})",
                                 ToUtf8(name), key, ToUtf8(found->second.name), found->second.line,
@@ -150,11 +152,11 @@ void ReportOdds(const std::string& file, const std::vector<float>& weights, cons
     for (size_t i = 0; i < weights.size(); ++i) {
         const float w = weights[i];
         if (w > 0.0f && odds.hits[i] == 0) {
-            r.Add(file, lineOf(i), Severity::kWarning,
+            r.Add(file, lineOf(i), Severity::kWarning, "never-drawn",
                   fmt::format("{} can never be drawn: the weights before it already sum to {}",
                               nameOf(i), ShortestFloatText(before)));
         } else if (w > 0.0f && odds.Chance(i) + 1.5 / kDrawValues < double(w) && before < 1.0f) {
-            r.Add(file, lineOf(i), Severity::kWarning,
+            r.Add(file, lineOf(i), Severity::kWarning, "drawn-below-weight",
                   fmt::format("{} is drawn with {} although its weight is {}: the running sum "
                               "passes 1 inside this row",
                               nameOf(i), Percent(odds.Chance(i)), ShortestFloatText(w)));
@@ -173,7 +175,7 @@ CandidateTables ReadTables(const std::string& dir, Reporter* r) {
         ReadModelTable(models, t, r);
     } else if (r) {
         r->Add(
-            models.display, 0, Severity::kError,
+            models.display, 0, Severity::kError, "missing-file",
             "file not found: no creator gets any model or NPC, so no select builds an encounter");
     }
     IniScan npcs = ScanIni(dir, kNpcFile, r);
@@ -182,7 +184,7 @@ CandidateTables ReadTables(const std::string& dir, Reporter* r) {
         ReadNpcTable(npcs, t, r);
     } else if (r) {
         r->Add(
-            npcs.display, 0, Severity::kError,
+            npcs.display, 0, Severity::kError, "missing-file",
             "file not found: no model index has NPC candidates, so no select builds an encounter");
     }
     return t;
@@ -193,7 +195,7 @@ void CheckModelWeights(const CandidateTables& t, Reporter& r) {
     for (const auto& [creator, rows] : t.models) {
         const int sectionLine = t.modelSections.at(creator).line;
         if (rows.empty()) {
-            r.Add(file, sectionLine, Severity::kWarning,
+            r.Add(file, sectionLine, Severity::kWarning, "no-valid-rows",
                   fmt::format("creator {} has no valid model rows: its creators get no model and "
                               "never build an encounter",
                               creator));
@@ -203,19 +205,19 @@ void CheckModelWeights(const CandidateTables& t, Reporter& r) {
         for (const auto& row : rows) weights.push_back(row.weight);
         const DrawOdds odds = ComputeDrawOdds(weights);
         if (odds.misses == kDrawValues) {
-            r.Add(file, sectionLine, Severity::kError,
+            r.Add(file, sectionLine, Severity::kError, "nothing-drawable",
                   fmt::format("no model of creator {} can ever be drawn: the weights sum to {}",
                               creator, ShortestFloatText(odds.sum)));
             continue;
         }
         if (odds.misses > 0) {
-            r.Add(file, sectionLine, Severity::kWarning,
+            r.Add(file, sectionLine, Severity::kWarning, "weights-below-one",
                   fmt::format("the model weights of creator {} sum to {}, below 1: a model draw "
                               "finds nothing with chance {} and the creator keeps its previous "
                               "model",
                               creator, ShortestFloatText(odds.sum), Percent(odds.MissChance())));
         } else if (odds.sum > 1.0f) {
-            r.Add(file, sectionLine, Severity::kWarning,
+            r.Add(file, sectionLine, Severity::kWarning, "weights-above-one",
                   fmt::format("the model weights of creator {} sum to {}, above 1: the rows past "
                               "a running sum of 1 are drawn less than their weight or never",
                               creator, ShortestFloatText(odds.sum)));
@@ -243,7 +245,7 @@ void CheckNpcWeights(const CandidateTables& t, Reporter& r) {
                 const int slot = int(std::trunc(rows[i].weight));
                 auto [it, fresh] = fixedSlots.emplace(slot, rows[i].line);
                 if (!fresh && slot >= 0 && slot <= 8) {
-                    r.Add(file, rows[i].line, Severity::kWarning,
+                    r.Add(file, rows[i].line, Severity::kWarning, "fixed-slot-taken-twice",
                           fmt::format("fixed slot {} is already taken by the NPC at line {}: both "
                                       "NPCs are sent for the same formation slot",
                                       slot, it->second));
@@ -261,21 +263,21 @@ void CheckNpcWeights(const CandidateTables& t, Reporter& r) {
                        : fmt::format("only the {} fixed {} {} sent", fixed,
                                      fixed == 1 ? "NPC" : "NPCs", fixed == 1 ? "is" : "are");
         if (odds.misses == kDrawValues) {
-            r.Add(file, sectionLine, Severity::kError,
+            r.Add(file, sectionLine, Severity::kError, "nothing-drawable",
                   fmt::format("no NPC of model index {} can ever be drawn: the weights sum to {}, "
                               "so {}",
                               index, ShortestFloatText(odds.sum), onlyFixed));
             continue;
         }
         if (odds.misses > 0) {
-            r.Add(file, sectionLine, Severity::kWarning,
+            r.Add(file, sectionLine, Severity::kWarning, "weights-below-one",
                   fmt::format("the NPC weights of model index {} sum to {}, below 1: a draw finds "
                               "nothing with chance {}; when the first draw of a select finds "
                               "nothing, {}",
                               index, ShortestFloatText(odds.sum), Percent(odds.MissChance()),
                               onlyFixed));
         } else if (odds.sum > 1.0f) {
-            r.Add(file, sectionLine, Severity::kWarning,
+            r.Add(file, sectionLine, Severity::kWarning, "weights-above-one",
                   fmt::format("the NPC weights of model index {} sum to {}, above 1: the rows "
                               "past a running sum of 1 are drawn less than their weight or never",
                               index, ShortestFloatText(odds.sum)));
@@ -311,10 +313,10 @@ void CheckCrossReferences(const CandidateTables& t, Reporter& r) {
                         "filling stops at the first missing index: {}",
                         creator, later);
                 }
-                r.Add(file, row.line, Severity::kError, std::move(msg));
+                r.Add(file, row.line, Severity::kError, "missing-model-index", std::move(msg));
                 stopped = true;
             } else if (it->second.empty()) {
-                r.Add(file, row.line, Severity::kWarning,
+                r.Add(file, row.line, Severity::kWarning, "no-valid-rows",
                       fmt::format("model index {} has no valid NPC rows in {}: a select while the "
                                   "creator shows model {} sends nothing",
                                   row.index, DisplayName(kNpcFile), row.model));
@@ -323,7 +325,7 @@ void CheckCrossReferences(const CandidateTables& t, Reporter& r) {
     }
     for (const auto& [index, section] : t.npcSections) {
         if (used.count(index) == 0) {
-            r.Add(DisplayName(kNpcFile), section.line, Severity::kNote,
+            r.Add(DisplayName(kNpcFile), section.line, Severity::kNote, "unused-model-index",
                   fmt::format("model index {} is not used by any row of {}", index,
                               DisplayName(kModelFile)));
         }

@@ -71,11 +71,13 @@ NumberCheck CheckWhole(const std::string& text) {
     while (*rest == ' ' || *rest == '\t') ++rest;
     if (*rest != '\0') {
         c.clean = false;
+        c.rule = "not-a-whole-number";
         c.reason = fmt::format("is not a whole number: the plug-in reads it as {}", StringToInt(s));
         return c;
     }
     if (errno == ERANGE || v > INT_MAX || v < INT_MIN) {
         c.clean = false;
+        c.rule = "number-out-of-range";
         c.reason = fmt::format("is out of range: the plug-in reads it as {}", StringToInt(s));
     }
     return c;
@@ -101,6 +103,7 @@ NumberCheck CheckReal(const std::string& text) {
     }
     if (!std::isfinite(v) || !std::isfinite(float(v))) {
         c.clean = false;
+        c.rule = "number-out-of-range";
         c.reason = "is not a finite number";
     }
     return c;
@@ -120,11 +123,14 @@ const char* SeverityName(Severity severity) {
     return "error";
 }
 
-std::string FormatDiagnostic(const Diagnostic& d) {
+std::string FormatDiagnostic(const Diagnostic& d, const std::string& dir) {
+    const std::string file = dir.empty() ? d.file : WithSlash(dir) + d.file;
+    const std::string rule = d.rule.empty() ? std::string() : " [" + d.rule + "]";
     if (d.line > 0) {
-        return fmt::format("{}:{}: {}: {}", d.file, d.line, SeverityName(d.severity), d.message);
+        return fmt::format("{}:{}: {}: {}{}", file, d.line, SeverityName(d.severity), d.message,
+                           rule);
     }
-    return fmt::format("{}: {}: {}", d.file, SeverityName(d.severity), d.message);
+    return fmt::format("{}: {}: {}{}", file, SeverityName(d.severity), d.message, rule);
 }
 
 std::string DisplayName(const char* resourceName) {

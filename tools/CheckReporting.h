@@ -30,8 +30,17 @@ std::string FoldCase(std::string s);
 
 class Reporter {
 public:
-    void Add(const std::string& file, int line, Severity severity, std::string message) {
-        m_diagnostics.push_back({file, line, severity, std::move(message)});
+    // rule: the finding's stable id ("comma-in-description"), kept across releases so
+    // scripts and people can refer to it.
+    void Add(const std::string& file, int line, Severity severity, std::string rule,
+             std::string message) {
+        Diagnostic d;
+        d.file = file;
+        d.line = line;
+        d.severity = severity;
+        d.rule = std::move(rule);
+        d.message = std::move(message);
+        m_diagnostics.push_back(std::move(d));
     }
     std::vector<Diagnostic> Take() { return std::move(m_diagnostics); }
 
@@ -44,6 +53,7 @@ private:
 struct NumberCheck {
     bool clean = true;
     std::string reason;
+    std::string rule = "not-a-number";  // the finding's id when not clean
 };
 
 NumberCheck CheckWhole(const std::string& text);

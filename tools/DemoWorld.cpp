@@ -293,10 +293,10 @@ bool RunDemo(const DemoOptions& o, std::FILE* out, DemoSummary& sum, std::string
             objDef.scene = scene;
             objDef.raiseOnLoad = false;
             objDef.properties = {{"MaxSelectCount", Int(2)},
-                               {"RefreshTime", Int(60)},
-                               {"RefreshModelTime", Int(i == 1 ? 120 : 600)},
-                               {"NoticeByWorldRefresh", Int(i == 1 ? 1 : 0)},
-                               {"NoticeByWorldBeKilled", Int(i == 0 ? 1 : 0)}};
+                                 {"RefreshTime", Int(60)},
+                                 {"RefreshModelTime", Int(i == 1 ? 120 : 600)},
+                                 {"NoticeByWorldRefresh", Int(i == 1 ? 1 : 0)},
+                                 {"NoticeByWorldBeKilled", Int(i == 0 ? 1 : 0)}};
             const ObjectId c = k.CreateObject(objDef);
             tl.Name(c, fmt::format("creator {}", creatorNumbers[i]));
             creators.push_back(c);

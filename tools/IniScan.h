@@ -30,9 +30,9 @@ void CheckField(const IniScan& scan, int line, const std::string& text, const ch
                 bool whole, Reporter* r);
 // The fields of an entry value as the plug-in splits them.
 std::vector<std::string> SplitFields(const std::string& value);
-// Explains a wrong field count in terms a designer can act on.
+// Explains a wrong field count in terms a designer can act on; rule gets the finding's id.
 std::string FieldCountMessage(const std::string& value, const std::vector<std::string>& fields,
-                              size_t expected, const char* layout);
+                              size_t expected, const char* layout, std::string& rule);
 
 }  // namespace check
 }  // namespace tools
