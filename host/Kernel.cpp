@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cinttypes>
 #include <cstdarg>
 #include <cstring>
 #include <exception>
@@ -192,8 +193,13 @@ void Kernel::WriteLine(const char* channel, const char* line, EventKind kind) {
     e.text = raw;
     m_log.Add(std::move(e));
     if (m_logFile != nullptr) {
-        std::fprintf(m_logFile, "[%s] ", channel);
-        std::fwrite(raw.data(), 1, raw.size(), m_logFile);
+        // "[12.345s] [trace] line": the virtual time, then the channel once
+        // (host lines already carry their "[host] " for the terminal).
+        const std::string head = std::string("[") + channel + "] ";
+        const size_t skip = raw.compare(0, head.size(), head) == 0 ? head.size() : 0;
+        std::fprintf(m_logFile, "[%" PRId64 ".%03ds] %s", int64_t(m_now / 1000),
+                     int(m_now % 1000), head.c_str());
+        std::fwrite(raw.data() + skip, 1, raw.size() - skip, m_logFile);
         std::fputc('\n', m_logFile);
         std::fflush(m_logFile);
     }
@@ -257,6 +263,7 @@ LifecycleReport Kernel::RunLifecycle(const std::vector<std::pair<std::string, IM
         initOk[i] = modules[i].second->Init(this);
         if (!initOk[i]) {
             report.initFailed.push_back(modules[i].first);
+            report.afterInitSkipped.push_back(modules[i].first);
             HostLog("Init of module " + modules[i].first +
                     " failed; its AfterInit is skipped, so none of its handlers is registered");
         }

@@ -116,6 +116,16 @@ TEST(CheckCommand, EveryKindOfMistakeHasAFixture) {
         "missing_files",
         "class_record_too_small",
         "class_unparsable",
+        "utf16_file",
+        "utf16_class_file",
+        "utf32_file",
+        "nul_bytes_file",
+        "nul_byte_in_line",
+        "table_without_section",
+        "utf8_description",
+        "non_gbk_bytes_shown_escaped",
+        "script_answers_out_of_range",
+        "script_fails_for_a_team",
     };
     const std::vector<std::string> names = FixtureNames();
     for (const auto& kind : kinds) {
@@ -170,6 +180,24 @@ TEST(CheckCommand, MissingDirectoryIsALoadFailure) {
     EXPECT_EQ(r.exitCode, 3);
     EXPECT_NE(r.err.find("not a directory"), std::string::npos) << r.err;
     EXPECT_TRUE(r.out.empty()) << r.out;
+}
+
+TEST(CheckCommand, ResourcesOptionAndJsonWithoutNotesCarryRuleIds) {
+    const FixtureResources data(fs::path(kFixtures) / "comma_in_description");
+    const tools::ProcessResult byOption = RunCheck({"--resources", data.str()});
+    EXPECT_EQ(byOption.out, RunCheck({data.str()}).out);
+    EXPECT_NE(byOption.out.find(data.str() + "/Npc/ModelProb.ini:3: error: "), std::string::npos)
+        << byOption.out;
+    const tools::ProcessResult json = RunCheck({data.str(), "--json", "--no-notes"});
+    const nlohmann::json j = nlohmann::json::parse(json.out);
+    EXPECT_FALSE(j.contains("notes"));
+    std::vector<std::string> rules;
+    for (const auto& d : j["diagnostics"]) {
+        EXPECT_NE(d["severity"], "note");
+        rules.push_back(d["rule"].get<std::string>());
+        EXPECT_EQ(d["path"].get<std::string>(), data.str() + "/" + d["file"].get<std::string>());
+    }
+    EXPECT_EQ(rules, (std::vector<std::string>{"weights-below-one", "comma-in-description"}));
 }
 
 TEST(CheckCommand, NotesCanBeLeftOut) {

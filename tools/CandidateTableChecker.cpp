@@ -16,6 +16,18 @@ namespace check {
 
 namespace {
 
+// Narrow text reaches players as GBK: UTF-8 text with characters beyond ASCII shows garbled,
+// unless its bytes happen to read as the same text in GBK.
+void CheckTextEncoding(const IniScan& scan, int line, const std::string& text, const char* what,
+                       Reporter* r) {
+    if (!HasNonAscii(text) || !IsValidUtf8(text)) return;
+    const std::string seen = ToUtf8(text);
+    if (seen == text) return;
+    r->Add(scan.display, line, Severity::kWarning, "utf8-text",
+           fmt::format("this {} is UTF-8 ('{}'); players see it as '{}': save the file as GBK",
+                       what, text, seen));
+}
+
 void ReadModelTable(const IniScan& scan, CandidateTables& t, Reporter* r) {
     for (size_t s = 0; s < scan.ini->GetSectionCount(); ++s) {
         const std::string name = scan.ini->GetSectionName(s);
@@ -54,6 +66,7 @@ void ReadModelTable(const IniScan& scan, CandidateTables& t, Reporter* r) {
                                    "odds of every later model",
                                    ShortestFloatText(row.weight)));
             }
+            if (r) CheckTextEncoding(scan, line, row.description, "description", r);
             rows.push_back(std::move(row));
         }
         auto found = t.modelSections.find(key);
@@ -169,19 +182,22 @@ void ReportOdds(const std::string& file, const std::vector<float>& weights, cons
 
 CandidateTables ReadTables(const std::string& dir, Reporter* r) {
     CandidateTables t;
-    IniScan models = ScanIni(dir, kModelFile, r);
+    IniScan models = ScanIni(dir, kModelFile, r, "no creator gets candidates from this file", true);
     t.modelFileFound = models.found;
+    t.modelFileUnreadable = models.unreadable;
     if (models.found) {
-        ReadModelTable(models, t, r);
+        ReadModelTable(models, t, models.unreadable ? nullptr : r);
     } else if (r) {
         r->Add(
             models.display, 0, Severity::kError, "missing-file",
             "file not found: no creator gets any model or NPC, so no select builds an encounter");
     }
-    IniScan npcs = ScanIni(dir, kNpcFile, r);
+    IniScan npcs =
+        ScanIni(dir, kNpcFile, r, "no model index gets NPC candidates from this file", true);
     t.npcFileFound = npcs.found;
+    t.npcFileUnreadable = npcs.unreadable;
     if (npcs.found) {
-        ReadNpcTable(npcs, t, r);
+        ReadNpcTable(npcs, t, npcs.unreadable ? nullptr : r);
     } else if (r) {
         r->Add(
             npcs.display, 0, Severity::kError, "missing-file",
@@ -289,7 +305,7 @@ void CheckNpcWeights(const CandidateTables& t, Reporter& r) {
 }
 
 void CheckCrossReferences(const CandidateTables& t, Reporter& r) {
-    if (!t.npcFileFound) return;
+    if (!t.npcFileFound || t.npcFileUnreadable) return;
     const std::string file = DisplayName(kModelFile);
     std::set<int> used;
     for (const auto& [creator, rows] : t.models) {
@@ -323,8 +339,9 @@ void CheckCrossReferences(const CandidateTables& t, Reporter& r) {
             }
         }
     }
+    // A model table read as nothing uses no index; one finding says so already.
     for (const auto& [index, section] : t.npcSections) {
-        if (used.count(index) == 0) {
+        if (!t.modelFileUnreadable && used.count(index) == 0) {
             r.Add(DisplayName(kNpcFile), section.line, Severity::kNote, "unused-model-index",
                   fmt::format("model index {} is not used by any row of {}", index,
                               DisplayName(kModelFile)));

@@ -133,6 +133,10 @@ void CheckClassFile(const std::string& dir, const CandidateTables& tables, Repor
               "rule systems use");
         return;
     }
+    if (ReportEncoding(file, bytes, "the NpcCreator class gets no properties or records",
+                       "the class loader stops reading the file there", r)) {
+        return;
+    }
     ClassRecorder recorder(WithSlash(dir));
     if (!OnCreateClassFromXml(&recorder, 0, kClassFile)) {
         TiXmlDocument doc(path.c_str());

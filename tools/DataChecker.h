@@ -49,6 +49,9 @@ struct TableSection {
 struct CandidateTables {
     bool modelFileFound = false;
     bool npcFileFound = false;
+    // Found but read as nothing (UTF-16, NUL bytes, no section): reported once as a whole.
+    bool modelFileUnreadable = false;
+    bool npcFileUnreadable = false;
     std::map<int, std::vector<ModelRow>> models;  // creator number -> rows
     std::map<int, std::vector<NpcRow>> npcs;      // model index -> rows
     std::map<int, TableSection> modelSections;    // the section each creator number came from

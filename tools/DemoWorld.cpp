@@ -242,6 +242,9 @@ bool RunDemo(const DemoOptions& o, std::FILE* out, DemoSummary& sum, std::string
     for (const auto& m : world.lifecycle().initFailed) {
         std::fprintf(out, "module %s: Init failed\n", m.c_str());
     }
+    const std::string problems =
+        host::LoadingProblemsLine(world.startupTraceLines(), o.resourceDir);
+    if (!problems.empty()) std::fprintf(stderr, "%s\n", problems.c_str());
     // Lines the plug-in logged while starting (resource errors and the like).
     world.Run([&](host::Kernel& k) {
         for (const auto& e : k.log().events()) {

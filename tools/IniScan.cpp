@@ -169,13 +169,38 @@ std::string FieldCountMessage(const std::string& value, const std::vector<std::s
     return msg;
 }
 
-IniScan ScanIni(const std::string& dir, const char* name, Reporter* r) {
+IniScan ScanIni(const std::string& dir, const char* name, Reporter* r, const char* effect,
+                bool tableFile) {
     IniScan scan;
     scan.display = DisplayName(name);
     const std::string path = OnDisk(dir, name);
     scan.ini = std::make_unique<CIniFile>(path.c_str());
     scan.found = ReadBytes(path, scan.bytes) && scan.ini->LoadFromFile();
-    if (scan.found && r != nullptr) ExplainSkippedLines(scan, *r);
+    if (!scan.found || r == nullptr) return scan;
+    if (ReportEncoding(scan.display, scan.bytes, effect,
+                       "the plug-in's reader ends the line there and ignores the rest of it", *r)) {
+        scan.unreadable = true;
+        return scan;
+    }
+    // A lone header hidden by a byte-order mark is explained line by line.
+    if (tableFile && scan.ini->GetSectionCount() == 0 && scan.bytes.compare(0, 3, kBom) != 0) {
+        scan.unreadable = true;
+        int entries = 0;
+        for (const std::string& line : PhysicalLines(scan.bytes)) {
+            const std::string t = TrimBlanks(line);
+            if (t.find('=') != std::string::npos && t.compare(0, 2, "//") != 0 && t[0] != ';') {
+                ++entries;
+            }
+        }
+        const std::string ignored = entries == 0
+                                        ? std::string()
+                                        : fmt::format("the plug-in ignores its {} {}, so ", entries,
+                                                      entries == 1 ? "entry" : "entries");
+        r->Add(scan.display, 0, Severity::kError, "no-section",
+               "no section header ([number]) in this file: " + ignored + effect);
+        return scan;
+    }
+    ExplainSkippedLines(scan, *r);
     return scan;
 }
 

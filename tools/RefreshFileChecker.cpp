@@ -7,15 +7,17 @@
 namespace tools {
 namespace check {
 
-namespace {}  // namespace
-
 void CheckRefreshFile(const std::string& dir, Reporter& r) {
-    IniScan scan = ScanIni(dir, kRefreshFile, &r);
+    IniScan scan = ScanIni(dir, kRefreshFile, &r,
+                           "CheckFrequency is not read and the area boss system checks activity "
+                           "states every 60 seconds",
+                           false);
     if (!scan.found) {
         r.Add(scan.display, 0, Severity::kWarning, "missing-file",
               "file not found: the area boss system checks activity states every 10 seconds");
         return;
     }
+    if (scan.unreadable) return;
     const IniSection* section = scan.ini->FindSection("AreaBoss");
     const IniItem* item = section ? scan.ini->FindItem(*section, "CheckFrequency") : nullptr;
     if (section == nullptr) {

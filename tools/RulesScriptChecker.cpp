@@ -194,6 +194,13 @@ void CheckRulesScript(const std::string& dir, Reporter& r) {
               "as many as the leader's team has members)");
         return;
     }
+    if (FindEncodingProblem(bytes).unreadable) {
+        ReportEncoding(file, bytes,
+                       "the script does not load and every encounter falls back to 1 NPC (or the "
+                       "leader's team size)",
+                       "", r);
+        return;
+    }
     {
         // Compile only: a syntax error is found without running anything.
         std::unique_ptr<lua_State, void (*)(lua_State*)> L(luaL_newstate(), lua_close);
