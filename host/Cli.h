@@ -6,6 +6,13 @@ namespace CLI {
 class App;
 }
 
+// The version `rulehost --version` prints.
+#ifdef GAMERULES_VERSION
+constexpr const char* kRulehostVersion = GAMERULES_VERSION;
+#else
+constexpr const char* kRulehostVersion = "1.0.0";
+#endif
+
 // Exit codes of every rulehost subcommand.
 enum RulehostExit : int {
     kExitOk = 0,      // done; every check passed

@@ -1,6 +1,7 @@
 // Kernel logging: Trace/Echo/host lines to the event log, the terminal and
 // the log file, and notes.
 
+#include <cinttypes>
 #include <cstdarg>
 
 #include "Gbk.h"
@@ -30,8 +31,13 @@ void Kernel::WriteLine(const char* channel, const char* line, EventKind kind) {
     e.text = raw;
     m_log.Add(std::move(e));
     if (m_logFile != nullptr) {
-        std::fprintf(m_logFile, "[%s] ", channel);
-        std::fwrite(raw.data(), 1, raw.size(), m_logFile);
+        // "[12.345s] [trace] line": the virtual time, then the channel once
+        // (host lines already carry their "[host] " for the terminal).
+        const std::string head = std::string("[") + channel + "] ";
+        const size_t skip = raw.compare(0, head.size(), head) == 0 ? head.size() : 0;
+        std::fprintf(m_logFile, "[%" PRId64 ".%03ds] %s", int64_t(m_now / 1000),
+                     int(m_now % 1000), head.c_str());
+        std::fwrite(raw.data() + skip, 1, raw.size() - skip, m_logFile);
         std::fputc('\n', m_logFile);
         std::fflush(m_logFile);
     }

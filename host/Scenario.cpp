@@ -390,6 +390,7 @@ void ScenarioRunner::StartWorld() {
         wo.resourceDir = DefaultResourceDir();
     }
     wo.quiet = m_options.quiet;
+    wo.traceToTerminal = !m_options.quiet;
     wo.logFilePath = m_options.logFile;
     wo.teamSystem = m_setup.teamSystem;
     wo.eventTimeSystem = m_setup.eventTimeSystem;
@@ -402,6 +403,9 @@ void ScenarioRunner::StartWorld() {
         world->Stop();
         throw ApiError("the world could not be started: " + why);
     }
+    const std::string problems =
+        LoadingProblemsLine(world->startupTraceLines(), world->options().resourceDir);
+    if (!problems.empty()) std::fprintf(m_err, "%s\n", problems.c_str());
     if (!m_options.quiet) {
         const LifecycleReport& report = world->lifecycle();
         for (const std::string& name : report.initFailed) {

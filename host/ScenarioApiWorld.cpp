@@ -48,11 +48,12 @@ int ApiModules(ScenarioRunner& r, lua_State* L) {
 
 int ApiLifecycle(ScenarioRunner& r, lua_State* L) {
     const LifecycleReport& report = r.world().lifecycle();
-    lua_createtable(L, 0, 3);
+    lua_createtable(L, 0, 4);
     lua_pushboolean(L, report.ok());
     lua_setfield(L, -2, "ok");
     for (auto [key, names] : {std::make_pair("init_failed", &report.initFailed),
-                              std::make_pair("after_init_failed", &report.afterInitFailed)}) {
+                              std::make_pair("after_init_failed", &report.afterInitFailed),
+                              std::make_pair("after_init_skipped", &report.afterInitSkipped)}) {
         lua_createtable(L, int(names->size()), 0);
         for (size_t i = 0; i < names->size(); ++i) {
             lua_pushstring(L, (*names)[i].c_str());

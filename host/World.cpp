@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -26,6 +27,19 @@ bool CopyFile(const std::string& from, const std::string& to) {
 }
 
 }  // namespace
+
+bool IsDirectory(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string LoadingProblemsLine(size_t traceLines, const std::string& resourceDir) {
+    if (traceLines == 0) return "";
+    const size_t problems = (traceLines + 1) / 2;
+    return "the plug-in reported " + std::to_string(problems) +
+           (problems == 1 ? " problem" : " problems") + " while loading; see `rulehost check " +
+           resourceDir + "`";
+}
 
 World::World(WorldOptions options) : m_options(std::move(options)) {}
 
@@ -90,9 +104,16 @@ bool World::Start() {
 }
 
 bool World::StartOnThread() {
+    // A wrong folder would only show later as missing files and undeclared
+    // properties; say so now, naming it.
+    if (!m_options.resourceDir.empty() && !IsDirectory(m_options.resourceDir)) {
+        m_error = "the resource folder " + m_options.resourceDir + " does not exist";
+        return false;
+    }
     KernelOptions ko;
     ko.resourceDir = m_options.resourceDir;
     ko.echoToTerminal = !m_options.quiet;
+    ko.traceToTerminal = m_options.traceToTerminal;
     ko.logFilePath = m_options.logFilePath;
     m_kernel = std::make_unique<Kernel>(ko);
 
@@ -152,6 +173,7 @@ bool World::StartOnThread() {
     for (const auto& m : m_options.extraModules) modules.push_back(m);
 
     m_lifecycle = m_kernel->RunLifecycle(modules);
+    m_startupTraceLines = m_kernel->log().Count(EventFilter::OfKind(EventKind::Trace));
     return true;
 }
 

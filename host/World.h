@@ -38,6 +38,7 @@ struct WorldOptions {
     std::string resourceDir;        // kernel resource directory
     bool privatePluginCopy = true;  // load a per-world copy of the file
     bool quiet = false;             // no terminal output from Echo / host lines
+    bool traceToTerminal = false;   // the plug-in's Trace lines on the terminal too (as UTF-8)
     std::string logFilePath;        // Trace/Echo raw lines appended here
     bool teamSystem = true;         // register "TeamSystem"
     bool eventTimeSystem = true;    // register "EventTimeSystem"
@@ -58,8 +59,8 @@ public:
     // Starts the logic thread, then on it: builds the kernel, registers the
     // host modules, loads the plug-in, and drives every module's Init, every
     // AfterInit and the class creation. False (error() says why) when the
-    // plug-in cannot be loaded; a module whose Init fails is only reported
-    // (lifecycle()).
+    // plug-in cannot be loaded or the resource directory does not exist; a
+    // module whose Init fails is only reported (lifecycle()).
     bool Start();
     // Unloads the plug-in and ends the thread (both on the thread).
     // Idempotent; does nothing when called from the world thread itself.
@@ -93,6 +94,8 @@ public:
     StandInScripts* standIn() { return m_standIn.get(); }
     const PluginLoader& plugin() const { return m_plugin; }
     const LifecycleReport& lifecycle() const { return m_lifecycle; }
+    // Trace lines the plug-in wrote while starting (Init, AfterInit, classes).
+    size_t startupTraceLines() const { return m_startupTraceLines; }
     const std::string& error() const { return m_error; }
     const WorldOptions& options() const { return m_options; }
 
@@ -123,6 +126,7 @@ private:
     std::unique_ptr<ScriptEngine> m_scripts;
     PluginLoader m_plugin;
     LifecycleReport m_lifecycle;
+    size_t m_startupTraceLines = 0;
     std::string m_error;
     std::string m_loadedPath;
     std::string m_copyDir;
@@ -135,5 +139,14 @@ private:
     std::deque<std::function<void()>> m_tasks;
     bool m_quit = false;
 };
+
+// True when path names an existing directory.
+bool IsDirectory(const std::string& path);
+
+// The one line a tool prints after start-up when the plug-in logged while
+// loading: "the plug-in reported N problems while loading; see `rulehost
+// check DIR`"; empty when it logged nothing. Every problem the plug-in logs
+// while loading is two Trace lines (the message, then the file or value).
+std::string LoadingProblemsLine(size_t traceLines, const std::string& resourceDir);
 
 }  // namespace host

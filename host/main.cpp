@@ -1,5 +1,6 @@
 // rulehost: the reference host's command line.
 //
+//   rulehost --version [--plugin PATH]
 //   rulehost modules [--plugin PATH] [--resources DIR]
 //   rulehost run FILE.lua [--plugin PATH] [--resources DIR] [--log FILE]
 //                         [--events FILE] [--quiet]
@@ -17,6 +18,7 @@
 #include "PluginLoader.h"
 #include "Scenario.h"
 #include "TeamSystem.h"
+#include "World.h"
 
 namespace {
 
@@ -37,6 +39,11 @@ std::string Hex(uint32_t v) {
 // AfterInit against an in-memory kernel with the host modules, creates the
 // logic classes, and unloads it again, saying what happened at each step.
 int RunModules(const std::string& pluginPath, const std::string& resourceDir) {
+    if (!host::IsDirectory(resourceDir)) {
+        std::fprintf(stderr, "rulehost modules: the resource folder %s does not exist\n",
+                     resourceDir.c_str());
+        return kExitLoad;
+    }
     std::printf("plug-in: %s\n", pluginPath.c_str());
     host::PluginLoader loader;
     if (!loader.Load(pluginPath)) {
@@ -76,6 +83,9 @@ int RunModules(const std::string& pluginPath, const std::string& resourceDir) {
         std::printf("AfterInit %s: %s\n", m.name.c_str(), ok ? "ok" : "FAILED");
     }
     kernel.CreateClasses();
+    const std::string problems = host::LoadingProblemsLine(
+        kernel.log().Count(host::EventFilter::OfKind(host::EventKind::Trace)), resourceDir);
+    if (!problems.empty()) std::fprintf(stderr, "%s\n", problems.c_str());
     std::printf("logic classes created: %zu\n", kernel.ClassCount());
     for (size_t i = 0; i < kernel.ClassCount(); ++i) {
         const host::ClassInfo* info = kernel.GetClassInfo(int(i));
@@ -86,6 +96,22 @@ int RunModules(const std::string& pluginPath, const std::string& resourceDir) {
     loader.Unload();
     std::printf("unloaded: each creator shut down and freed its module\n");
     return failures == 0 ? kExitOk : kExitFailed;
+}
+
+// `rulehost --version`: this tool's version, the plug-in file it loads by
+// default (or --plugin) and the interface version that file was built for.
+int PrintVersion(const std::string& pluginPath) {
+    std::printf("rulehost %s\n", kRulehostVersion);
+    std::printf("plug-in: %s\n", pluginPath.c_str());
+    host::PluginLoader loader;
+    if (!loader.Load(pluginPath)) {
+        std::printf("plug-in interface version: unknown (%s)\n", loader.error().c_str());
+        return kExitLoad;
+    }
+    std::printf("plug-in interface version: %s (this host: %s)\n", Hex(loader.version()).c_str(),
+                Hex(kGameLogicInterfaceVersion).c_str());
+    loader.Unload();
+    return kExitOk;
 }
 
 }  // namespace
@@ -120,6 +146,24 @@ int main(int argc, char** argv) {
     run->callback([&] { RulehostExitCode() = host::RunScenario(scenario).exitCode; });
 
     RegisterToolCommands(app);
+
+    if (argc >= 2 && std::string(argv[1]) == "--version") {
+        std::string versionPlugin = pluginPath;
+        if (argc == 4 && std::string(argv[2]) == "--plugin") versionPlugin = argv[3];
+        return PrintVersion(versionPlugin);
+    }
+    const auto subcommands = app.get_subcommands([](const CLI::App*) { return true; });
+    bool knownCommand = false;
+    std::string known;
+    for (const CLI::App* sub : subcommands) {
+        known += (known.empty() ? "" : ", ") + sub->get_name();
+        if (argc >= 2 && sub->check_name(argv[1])) knownCommand = true;
+    }
+    if (argc >= 2 && argv[1][0] != '-' && !knownCommand) {
+        std::fprintf(stderr, "rulehost: unknown command '%s' (commands: %s)\n", argv[1],
+                     known.c_str());
+        return kExitUsage;
+    }
 
     try {
         app.parse(argc, argv);

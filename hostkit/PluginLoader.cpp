@@ -82,6 +82,7 @@ LifecycleReport RunModuleLifecycle(IKernel& kernel, const NamedModules& modules,
         initOk[i] = modules[i].second != nullptr && modules[i].second->Init(&kernel);
         if (!initOk[i]) {
             report.initFailed.push_back(modules[i].first);
+            report.afterInitSkipped.push_back(modules[i].first);
             if (log)
                 log("Init of module " + modules[i].first +
                     " failed; its AfterInit is skipped, so none of its handlers is registered");

@@ -24,6 +24,9 @@ struct LoadedModule {
 struct LifecycleReport {
     std::vector<std::string> initFailed;       // module names whose Init returned false
     std::vector<std::string> afterInitFailed;  // ... AfterInit
+    // Modules whose AfterInit never ran because their Init failed (so they
+    // are not in afterInitFailed: nothing of theirs failed there).
+    std::vector<std::string> afterInitSkipped;
     bool ok() const { return initFailed.empty() && afterInitFailed.empty(); }
 };
 

@@ -4,7 +4,8 @@
 //
 // A fixture directory holds the files that replace the sample data's ones,
 // an optional remove.txt (files of the sample data to delete, one a line)
-// and expected.txt: "exit N" on its first line, then the exact output.
+// and expected.txt: "exit N" on its first line, then the exact output, with
+// DIR standing for the resource folder as it was given on the command line.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -50,6 +51,14 @@ tools::ProcessResult RunCheck(const std::vector<std::string>& extra) {
     return tools::RunProcess(argv);
 }
 
+// Output with every mention of the folder dir written as DIR.
+std::string WithDirNamed(std::string out, const std::string& dir) {
+    for (size_t pos = 0; (pos = out.find(dir, pos)) != std::string::npos; pos += 3) {
+        out.replace(pos, dir.size(), "DIR");
+    }
+    return out;
+}
+
 std::vector<std::string> FixtureNames() {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(kFixtures)) {
@@ -71,7 +80,7 @@ TEST_P(SeededMistake, GivesExactDiagnosticsAndExitCode) {
 
     const FixtureResources data(fixture);
     const tools::ProcessResult r = RunCheck({data.str()});
-    EXPECT_EQ(r.out, expectedOut) << "stderr: " << r.err;
+    EXPECT_EQ(WithDirNamed(r.out, data.str()), expectedOut) << "stderr: " << r.err;
     EXPECT_EQ(r.exitCode, expectedExit);
 }
 
@@ -107,6 +116,16 @@ TEST(CheckCommand, EveryKindOfMistakeHasAFixture) {
         "missing_files",
         "class_record_too_small",
         "class_unparsable",
+        "utf16_file",
+        "utf16_class_file",
+        "utf32_file",
+        "nul_bytes_file",
+        "nul_byte_in_line",
+        "table_without_section",
+        "utf8_description",
+        "non_gbk_bytes_shown_escaped",
+        "script_answers_out_of_range",
+        "script_fails_for_a_team",
     };
     const std::vector<std::string> names = FixtureNames();
     for (const auto& kind : kinds) {
@@ -161,6 +180,24 @@ TEST(CheckCommand, MissingDirectoryIsALoadFailure) {
     EXPECT_EQ(r.exitCode, 3);
     EXPECT_NE(r.err.find("not a directory"), std::string::npos) << r.err;
     EXPECT_TRUE(r.out.empty()) << r.out;
+}
+
+TEST(CheckCommand, ResourcesOptionAndJsonWithoutNotesCarryRuleIds) {
+    const FixtureResources data(fs::path(kFixtures) / "comma_in_description");
+    const tools::ProcessResult byOption = RunCheck({"--resources", data.str()});
+    EXPECT_EQ(byOption.out, RunCheck({data.str()}).out);
+    EXPECT_NE(byOption.out.find(data.str() + "/Npc/ModelProb.ini:3: error: "), std::string::npos)
+        << byOption.out;
+    const tools::ProcessResult json = RunCheck({data.str(), "--json", "--no-notes"});
+    const nlohmann::json j = nlohmann::json::parse(json.out);
+    EXPECT_FALSE(j.contains("notes"));
+    std::vector<std::string> rules;
+    for (const auto& d : j["diagnostics"]) {
+        EXPECT_NE(d["severity"], "note");
+        rules.push_back(d["rule"].get<std::string>());
+        EXPECT_EQ(d["path"].get<std::string>(), data.str() + "/" + d["file"].get<std::string>());
+    }
+    EXPECT_EQ(rules, (std::vector<std::string>{"weights-below-one", "comma-in-description"}));
 }
 
 TEST(CheckCommand, NotesCanBeLeftOut) {

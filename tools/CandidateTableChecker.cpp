@@ -16,6 +16,18 @@ namespace check {
 
 namespace {
 
+// Narrow text reaches players as GBK: UTF-8 text with characters beyond ASCII shows garbled,
+// unless its bytes happen to read as the same text in GBK.
+void CheckTextEncoding(const IniScan& scan, int line, const std::string& text, const char* what,
+                       Reporter* r) {
+    if (!HasNonAscii(text) || !IsValidUtf8(text)) return;
+    const std::string seen = ToUtf8(text);
+    if (seen == text) return;
+    r->Add(scan.display, line, Severity::kWarning, "utf8-text",
+           fmt::format("this {} is UTF-8 ('{}'); players see it as '{}': save the file as GBK",
+                       what, text, seen));
+}
+
 void ReadModelTable(const IniScan& scan, CandidateTables& t, Reporter* r) {
     for (size_t s = 0; s < scan.ini->GetSectionCount(); ++s) {
         const std::string name = scan.ini->GetSectionName(s);
@@ -32,9 +44,10 @@ void ReadModelTable(const IniScan& scan, CandidateTables& t, Reporter* r) {
             const std::vector<std::string> f = SplitFields(value);
             if (f.size() != 4) {
                 if (r) {
-                    r->Add(scan.display, line, Severity::kError,
-                           FieldCountMessage(value, f, 4,
-                                             "model id, weight, description, model index"));
+                    std::string rule;
+                    std::string msg = FieldCountMessage(
+                        value, f, 4, "model id, weight, description, model index", rule);
+                    r->Add(scan.display, line, Severity::kError, rule, std::move(msg));
                 }
                 continue;
             }
@@ -48,18 +61,19 @@ void ReadModelTable(const IniScan& scan, CandidateTables& t, Reporter* r) {
             row.index = StringToInt(f[3]);
             row.line = line;
             if (r && row.weight < 0.0f) {
-                r->Add(scan.display, line, Severity::kError,
+                r->Add(scan.display, line, Severity::kError, "negative-weight",
                        fmt::format("negative weight {}: it lowers the running sum and shifts the "
                                    "odds of every later model",
                                    ShortestFloatText(row.weight)));
             }
+            if (r) CheckTextEncoding(scan, line, row.description, "description", r);
             rows.push_back(std::move(row));
         }
         auto found = t.modelSections.find(key);
         if (found != t.modelSections.end()) {
             if (r) {
                 r->Add(
-                    scan.display, sectionLine, Severity::kError,
+                    scan.display, sectionLine, Severity::kError, "duplicate-section-number",
                     fmt::format("section [{}] is creator {} like section [{}] at line {}: the "
                                 "plug-in keeps the first and ignores this one ({} {})",
                                 ToUtf8(name), key, ToUtf8(found->second.name), found->second.line,
@@ -88,9 +102,10 @@ void ReadNpcTable(const IniScan& scan, CandidateTables& t, Reporter* r) {
             const std::vector<std::string> f = SplitFields(value);
             if (f.size() != 3) {
                 if (r) {
-                    r->Add(scan.display, line, Severity::kError,
-                           FieldCountMessage(value, f, 3,
-                                             "NPC config, weight or fixed slot, slot type"));
+                    std::string rule;
+                    std::string msg = FieldCountMessage(
+                        value, f, 3, "NPC config, weight or fixed slot, slot type", rule);
+                    r->Add(scan.display, line, Severity::kError, rule, std::move(msg));
                 }
                 continue;
             }
@@ -104,19 +119,19 @@ void ReadNpcTable(const IniScan& scan, CandidateTables& t, Reporter* r) {
             CheckField(scan, line, f[2], "slot type", true, r);
             if (r) {
                 if (row.slotType < 0 || row.slotType > 3) {
-                    r->Add(scan.display, line, Severity::kError,
+                    r->Add(scan.display, line, Severity::kError, "slot-type-out-of-range",
                            fmt::format("slot type {} is outside 0 to 3 (0, 1, 2: formation "
                                        "preference, 3: fixed slot)",
                                        row.slotType));
                 } else if (row.slotType == 3) {
                     const float slot = std::trunc(row.weight);
                     if (!(slot >= 0.0f && slot <= 8.0f)) {
-                        r->Add(scan.display, line, Severity::kError,
+                        r->Add(scan.display, line, Severity::kError, "fixed-slot-out-of-range",
                                fmt::format("fixed slot {} is outside 0 to 8",
                                            ShortestFloatText(row.weight)));
                     }
                 } else if (row.weight < 0.0f) {
-                    r->Add(scan.display, line, Severity::kError,
+                    r->Add(scan.display, line, Severity::kError, "negative-weight",
                            fmt::format("negative weight {}: it lowers the running sum and shifts "
                                        "the odds of every later NPC",
                                        ShortestFloatText(row.weight)));
@@ -128,7 +143,7 @@ void ReadNpcTable(const IniScan& scan, CandidateTables& t, Reporter* r) {
         if (found != t.npcSections.end()) {
             if (r) {
                 r->Add(
-                    scan.display, sectionLine, Severity::kError,
+                    scan.display, sectionLine, Severity::kError, "duplicate-section-number",
                     fmt::format("section [{}] is model index {} like section [{}] at line {}: "
                                 "the plug-in keeps the first and ignores this one ({} {})",
                                 ToUtf8(name), key, ToUtf8(found->second.name), found->second.line,
@@ -150,11 +165,11 @@ void ReportOdds(const std::string& file, const std::vector<float>& weights, cons
     for (size_t i = 0; i < weights.size(); ++i) {
         const float w = weights[i];
         if (w > 0.0f && odds.hits[i] == 0) {
-            r.Add(file, lineOf(i), Severity::kWarning,
+            r.Add(file, lineOf(i), Severity::kWarning, "never-drawn",
                   fmt::format("{} can never be drawn: the weights before it already sum to {}",
                               nameOf(i), ShortestFloatText(before)));
         } else if (w > 0.0f && odds.Chance(i) + 1.5 / kDrawValues < double(w) && before < 1.0f) {
-            r.Add(file, lineOf(i), Severity::kWarning,
+            r.Add(file, lineOf(i), Severity::kWarning, "drawn-below-weight",
                   fmt::format("{} is drawn with {} although its weight is {}: the running sum "
                               "passes 1 inside this row",
                               nameOf(i), Percent(odds.Chance(i)), ShortestFloatText(w)));
@@ -167,22 +182,25 @@ void ReportOdds(const std::string& file, const std::vector<float>& weights, cons
 
 CandidateTables ReadTables(const std::string& dir, Reporter* r) {
     CandidateTables t;
-    IniScan models = ScanIni(dir, kModelFile, r);
+    IniScan models = ScanIni(dir, kModelFile, r, "no creator gets candidates from this file", true);
     t.modelFileFound = models.found;
+    t.modelFileUnreadable = models.unreadable;
     if (models.found) {
-        ReadModelTable(models, t, r);
+        ReadModelTable(models, t, models.unreadable ? nullptr : r);
     } else if (r) {
         r->Add(
-            models.display, 0, Severity::kError,
+            models.display, 0, Severity::kError, "missing-file",
             "file not found: no creator gets any model or NPC, so no select builds an encounter");
     }
-    IniScan npcs = ScanIni(dir, kNpcFile, r);
+    IniScan npcs =
+        ScanIni(dir, kNpcFile, r, "no model index gets NPC candidates from this file", true);
     t.npcFileFound = npcs.found;
+    t.npcFileUnreadable = npcs.unreadable;
     if (npcs.found) {
-        ReadNpcTable(npcs, t, r);
+        ReadNpcTable(npcs, t, npcs.unreadable ? nullptr : r);
     } else if (r) {
         r->Add(
-            npcs.display, 0, Severity::kError,
+            npcs.display, 0, Severity::kError, "missing-file",
             "file not found: no model index has NPC candidates, so no select builds an encounter");
     }
     return t;
@@ -193,7 +211,7 @@ void CheckModelWeights(const CandidateTables& t, Reporter& r) {
     for (const auto& [creator, rows] : t.models) {
         const int sectionLine = t.modelSections.at(creator).line;
         if (rows.empty()) {
-            r.Add(file, sectionLine, Severity::kWarning,
+            r.Add(file, sectionLine, Severity::kWarning, "no-valid-rows",
                   fmt::format("creator {} has no valid model rows: its creators get no model and "
                               "never build an encounter",
                               creator));
@@ -203,19 +221,19 @@ void CheckModelWeights(const CandidateTables& t, Reporter& r) {
         for (const auto& row : rows) weights.push_back(row.weight);
         const DrawOdds odds = ComputeDrawOdds(weights);
         if (odds.misses == kDrawValues) {
-            r.Add(file, sectionLine, Severity::kError,
+            r.Add(file, sectionLine, Severity::kError, "nothing-drawable",
                   fmt::format("no model of creator {} can ever be drawn: the weights sum to {}",
                               creator, ShortestFloatText(odds.sum)));
             continue;
         }
         if (odds.misses > 0) {
-            r.Add(file, sectionLine, Severity::kWarning,
+            r.Add(file, sectionLine, Severity::kWarning, "weights-below-one",
                   fmt::format("the model weights of creator {} sum to {}, below 1: a model draw "
                               "finds nothing with chance {} and the creator keeps its previous "
                               "model",
                               creator, ShortestFloatText(odds.sum), Percent(odds.MissChance())));
         } else if (odds.sum > 1.0f) {
-            r.Add(file, sectionLine, Severity::kWarning,
+            r.Add(file, sectionLine, Severity::kWarning, "weights-above-one",
                   fmt::format("the model weights of creator {} sum to {}, above 1: the rows past "
                               "a running sum of 1 are drawn less than their weight or never",
                               creator, ShortestFloatText(odds.sum)));
@@ -243,7 +261,7 @@ void CheckNpcWeights(const CandidateTables& t, Reporter& r) {
                 const int slot = int(std::trunc(rows[i].weight));
                 auto [it, fresh] = fixedSlots.emplace(slot, rows[i].line);
                 if (!fresh && slot >= 0 && slot <= 8) {
-                    r.Add(file, rows[i].line, Severity::kWarning,
+                    r.Add(file, rows[i].line, Severity::kWarning, "fixed-slot-taken-twice",
                           fmt::format("fixed slot {} is already taken by the NPC at line {}: both "
                                       "NPCs are sent for the same formation slot",
                                       slot, it->second));
@@ -261,21 +279,21 @@ void CheckNpcWeights(const CandidateTables& t, Reporter& r) {
                        : fmt::format("only the {} fixed {} {} sent", fixed,
                                      fixed == 1 ? "NPC" : "NPCs", fixed == 1 ? "is" : "are");
         if (odds.misses == kDrawValues) {
-            r.Add(file, sectionLine, Severity::kError,
+            r.Add(file, sectionLine, Severity::kError, "nothing-drawable",
                   fmt::format("no NPC of model index {} can ever be drawn: the weights sum to {}, "
                               "so {}",
                               index, ShortestFloatText(odds.sum), onlyFixed));
             continue;
         }
         if (odds.misses > 0) {
-            r.Add(file, sectionLine, Severity::kWarning,
+            r.Add(file, sectionLine, Severity::kWarning, "weights-below-one",
                   fmt::format("the NPC weights of model index {} sum to {}, below 1: a draw finds "
                               "nothing with chance {}; when the first draw of a select finds "
                               "nothing, {}",
                               index, ShortestFloatText(odds.sum), Percent(odds.MissChance()),
                               onlyFixed));
         } else if (odds.sum > 1.0f) {
-            r.Add(file, sectionLine, Severity::kWarning,
+            r.Add(file, sectionLine, Severity::kWarning, "weights-above-one",
                   fmt::format("the NPC weights of model index {} sum to {}, above 1: the rows "
                               "past a running sum of 1 are drawn less than their weight or never",
                               index, ShortestFloatText(odds.sum)));
@@ -287,7 +305,7 @@ void CheckNpcWeights(const CandidateTables& t, Reporter& r) {
 }
 
 void CheckCrossReferences(const CandidateTables& t, Reporter& r) {
-    if (!t.npcFileFound) return;
+    if (!t.npcFileFound || t.npcFileUnreadable) return;
     const std::string file = DisplayName(kModelFile);
     std::set<int> used;
     for (const auto& [creator, rows] : t.models) {
@@ -311,19 +329,20 @@ void CheckCrossReferences(const CandidateTables& t, Reporter& r) {
                         "filling stops at the first missing index: {}",
                         creator, later);
                 }
-                r.Add(file, row.line, Severity::kError, std::move(msg));
+                r.Add(file, row.line, Severity::kError, "missing-model-index", std::move(msg));
                 stopped = true;
             } else if (it->second.empty()) {
-                r.Add(file, row.line, Severity::kWarning,
+                r.Add(file, row.line, Severity::kWarning, "no-valid-rows",
                       fmt::format("model index {} has no valid NPC rows in {}: a select while the "
                                   "creator shows model {} sends nothing",
                                   row.index, DisplayName(kNpcFile), row.model));
             }
         }
     }
+    // A model table read as nothing uses no index; one finding says so already.
     for (const auto& [index, section] : t.npcSections) {
-        if (used.count(index) == 0) {
-            r.Add(DisplayName(kNpcFile), section.line, Severity::kNote,
+        if (!t.modelFileUnreadable && used.count(index) == 0) {
+            r.Add(DisplayName(kNpcFile), section.line, Severity::kNote, "unused-model-index",
                   fmt::format("model index {} is not used by any row of {}", index,
                               DisplayName(kModelFile)));
         }

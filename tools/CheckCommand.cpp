@@ -45,12 +45,15 @@ void RunCheck(const CheckOptions& o) {
         j["directory"] = o.dir;
         j["errors"] = errors;
         j["warnings"] = warnings;
-        j["notes"] = notes;
+        if (!o.quietNotes) j["notes"] = notes;
         j["diagnostics"] = nlohmann::json::array();
         for (const auto& d : result.diagnostics) {
+            if (o.quietNotes && d.severity == Severity::kNote) continue;
             j["diagnostics"].push_back({{"file", d.file},
+                                        {"path", WithSlash(o.dir) + d.file},
                                         {"line", d.line},
                                         {"severity", SeverityName(d.severity)},
+                                        {"rule", d.rule},
                                         {"message", d.message}});
         }
         std::printf("%s\n",
@@ -58,7 +61,8 @@ void RunCheck(const CheckOptions& o) {
     } else {
         for (const auto& d : result.diagnostics) {
             if (o.quietNotes && d.severity == Severity::kNote) continue;
-            std::printf("%s\n", FormatDiagnostic(d).c_str());
+            // The folder as the user wrote it, so an editor can open "DIR/file:line".
+            std::printf("%s\n", FormatDiagnostic(d, o.dir).c_str());
         }
         if (errors == 0 && warnings == 0) {
             std::printf("%s: no problems found\n", o.dir.c_str());
@@ -81,6 +85,7 @@ void RegisterCheckCommand(CLI::App& app) {
         "Lint a resource directory the way the plug-in reads it: INI tables, class file, rules "
         "script. Exit 1 when there are errors, 0 with warnings only.");
     cmd->add_option("dir", opts->dir, "resource directory (default: the bundled sample data)");
+    cmd->add_option("--resources", opts->dir, "resource directory, as for the other commands");
     cmd->add_flag("--json", opts->json, "print the diagnostics as JSON");
     cmd->add_flag("--no-notes", opts->quietNotes, "leave out notes (findings that are no mistake)");
     cmd->callback([opts]() { RunCheck(*opts); });

@@ -30,8 +30,17 @@ std::string FoldCase(std::string s);
 
 class Reporter {
 public:
-    void Add(const std::string& file, int line, Severity severity, std::string message) {
-        m_diagnostics.push_back({file, line, severity, std::move(message)});
+    // rule: the finding's stable id ("comma-in-description"), kept across releases so
+    // scripts and people can refer to it.
+    void Add(const std::string& file, int line, Severity severity, std::string rule,
+             std::string message) {
+        Diagnostic d;
+        d.file = file;
+        d.line = line;
+        d.severity = severity;
+        d.rule = std::move(rule);
+        d.message = std::move(message);
+        m_diagnostics.push_back(std::move(d));
     }
     std::vector<Diagnostic> Take() { return std::move(m_diagnostics); }
 
@@ -44,7 +53,25 @@ private:
 struct NumberCheck {
     bool clean = true;
     std::string reason;
+    std::string rule = "not-a-number";  // the finding's id when not clean
 };
+
+// A file the plug-in's narrow-text readers cannot read: saved as UTF-16 or UTF-32 (an
+// editor's "Unicode"), or holding NUL bytes, at which those readers stop.
+struct EncodingProblem {
+    std::string rule;  // "utf16-file", "utf32-file", "nul-bytes"; empty when the file is fine
+    std::string what;  // "UTF-16 little endian", "UTF-32 big endian with a byte-order mark", ...
+    bool unreadable = false;  // the readers find nothing in the whole file
+    int firstLine = 0;        // when only some lines hold NUL bytes: the first of them
+    int lines = 0;            // ... and how many
+};
+EncodingProblem FindEncodingProblem(const std::string& bytes);
+
+// Reports an encoding problem of file; effect says what the plug-in then does with the file
+// ("no creator gets candidates from this file"), nulEffect what a NUL byte inside a line does.
+// True when the whole file is unreadable, so its other checks would only repeat it.
+bool ReportEncoding(const std::string& file, const std::string& bytes, const char* effect,
+                    const char* nulEffect, Reporter& r);
 
 NumberCheck CheckWhole(const std::string& text);
 NumberCheck CheckReal(const std::string& text);

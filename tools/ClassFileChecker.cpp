@@ -128,16 +128,20 @@ void CheckClassFile(const std::string& dir, const CandidateTables& tables, Repor
     const std::string path = OnDisk(dir, kClassFile);
     std::string bytes;
     if (!ReadBytes(path, bytes)) {
-        r.Add(file, 0, Severity::kError,
+        r.Add(file, 0, Severity::kError, "missing-file",
               "file not found: the NpcCreator class gets none of the properties and records the "
               "rule systems use");
+        return;
+    }
+    if (ReportEncoding(file, bytes, "the NpcCreator class gets no properties or records",
+                       "the class loader stops reading the file there", r)) {
         return;
     }
     ClassRecorder recorder(WithSlash(dir));
     if (!OnCreateClassFromXml(&recorder, 0, kClassFile)) {
         TiXmlDocument doc(path.c_str());
         doc.LoadFile();
-        r.Add(file, doc.ErrorRow(), Severity::kError,
+        r.Add(file, doc.ErrorRow(), Severity::kError, "class-unparsable",
               fmt::format("the class loader cannot parse this file ({}): the NpcCreator class gets "
                           "no properties or records",
                           doc.ErrorDesc() ? doc.ErrorDesc() : "unknown error"));
@@ -148,18 +152,20 @@ void CheckClassFile(const std::string& dir, const CandidateTables& tables, Repor
     // The loader's own error reports come in pairs: message, then location.
     const auto& echoed = recorder.Echoed();
     for (size_t i = 0; i < echoed.size(); i += 2) {
-        r.Add(file, 0, Severity::kError, "the class loader reports: " + ToUtf8(echoed[i]));
+        r.Add(file, 0, Severity::kError, "class-loader-report",
+              "the class loader reports: " + ToUtf8(echoed[i]));
     }
     for (const auto& p : kProperties) {
         const DeclaredProperty* d = recorder.FindProperty(p.name);
         if (d == nullptr) {
             if (!p.optional) {
-                r.Add(file, 0, Severity::kError,
+                r.Add(file, 0, Severity::kError, "class-missing-property",
                       fmt::format("property {} ({}) is missing; the rule systems use it: it {}",
                                   p.name, TypeName(p.type), p.use));
             }
         } else if (d->type != p.type) {
             r.Add(file, XmlLine(doc, "BaseProperties", "Property", p.name), Severity::kError,
+                  "class-wrong-property-type",
                   fmt::format("property {} is declared as {} but the rule systems use it as {}",
                               p.name, TypeName(d->type), TypeName(p.type)));
         }
@@ -170,19 +176,19 @@ void CheckClassFile(const std::string& dir, const CandidateTables& tables, Repor
         const int line = XmlLine(doc, "RecordProperties", "Record", rec.name);
         if (d == nullptr) {
             if (line != 0) {
-                r.Add(file, line, Severity::kError,
+                r.Add(file, line, Severity::kError, "class-record-skipped",
                       fmt::format("record {} is skipped by the class loader: its Cols or MaxRows "
                                   "is missing or not a number",
                                   rec.name));
             } else {
-                r.Add(file, 0, Severity::kError,
+                r.Add(file, 0, Severity::kError, "class-missing-record",
                       fmt::format("record {} is missing; the rule systems keep {} in it", rec.name,
                                   rec.use));
             }
             continue;
         }
         if (d->cols < int(rec.types.size())) {
-            r.Add(file, line, Severity::kError,
+            r.Add(file, line, Severity::kError, "class-record-too-few-columns",
                   fmt::format("record {} has {} columns but the rule systems use {}", rec.name,
                               d->cols, rec.types.size()));
         }
@@ -190,13 +196,13 @@ void CheckClassFile(const std::string& dir, const CandidateTables& tables, Repor
             auto it = d->colTypes.find(int(c));
             if (it == d->colTypes.end()) {
                 if (int(c) < d->cols) {
-                    r.Add(file, line, Severity::kError,
+                    r.Add(file, line, Severity::kError, "class-column-without-type",
                           fmt::format("column {} of record {} has no type; the rule systems use "
                                       "it as {}",
                                       c, rec.name, TypeName(rec.types[c])));
                 }
             } else if (it->second != rec.types[c]) {
-                r.Add(file, line, Severity::kError,
+                r.Add(file, line, Severity::kError, "class-wrong-column-type",
                       fmt::format("column {} of record {} is declared as {} but the rule systems "
                                   "use it as {}",
                                   c, rec.name, TypeName(it->second), TypeName(rec.types[c])));
@@ -212,7 +218,7 @@ void CheckClassFile(const std::string& dir, const CandidateTables& tables, Repor
             creator = needs.npcCreator;
         }
         if (needRows > d->maxRows) {
-            r.Add(file, line, Severity::kError,
+            r.Add(file, line, Severity::kError, "class-record-too-small",
                   fmt::format("record {} holds at most {} rows but creator {} needs {}: the rows "
                               "past the limit are lost",
                               rec.name, d->maxRows, creator, needRows));

@@ -17,10 +17,12 @@ struct Diagnostic {
     int line = 0;      // 1-based; 0 when the finding concerns the whole file
     Severity severity = Severity::kError;
     std::string message;  // UTF-8
+    std::string rule;     // stable id of the kind of finding ("comma-in-description")
 };
 
-// "file:line: error: message" (without ":line" when line is 0).
-std::string FormatDiagnostic(const Diagnostic& diagnostic);
+// "file:line: error: message [rule]" (without ":line" when line is 0, without " [rule]" when
+// the finding has none); dir, when given, is put in front of the file as the user wrote it.
+std::string FormatDiagnostic(const Diagnostic& diagnostic, const std::string& dir = "");
 
 // One candidate row of "Npc\ModelProb.ini" or "Npc\CreatorProb.ini", as the
 // plug-in stores it, with where it was written.
@@ -47,6 +49,9 @@ struct TableSection {
 struct CandidateTables {
     bool modelFileFound = false;
     bool npcFileFound = false;
+    // Found but read as nothing (UTF-16, NUL bytes, no section): reported once as a whole.
+    bool modelFileUnreadable = false;
+    bool npcFileUnreadable = false;
     std::map<int, std::vector<ModelRow>> models;  // creator number -> rows
     std::map<int, std::vector<NpcRow>> npcs;      // model index -> rows
     std::map<int, TableSection> modelSections;    // the section each creator number came from

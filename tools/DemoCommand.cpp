@@ -14,6 +14,7 @@ namespace tools {
 namespace {
 
 void RunDemoCommand(const DemoOptions& options) {
+    if (!RequireResourceFolder("demo", options.resourceDir)) return;
     DemoSummary summary;
     std::string why;
     if (!RunDemo(options, stdout, summary, why)) {

@@ -242,6 +242,9 @@ bool RunDemo(const DemoOptions& o, std::FILE* out, DemoSummary& sum, std::string
     for (const auto& m : world.lifecycle().initFailed) {
         std::fprintf(out, "module %s: Init failed\n", m.c_str());
     }
+    const std::string problems =
+        host::LoadingProblemsLine(world.startupTraceLines(), o.resourceDir);
+    if (!problems.empty()) std::fprintf(stderr, "%s\n", problems.c_str());
     // Lines the plug-in logged while starting (resource errors and the like).
     world.Run([&](host::Kernel& k) {
         for (const auto& e : k.log().events()) {
@@ -293,10 +296,10 @@ bool RunDemo(const DemoOptions& o, std::FILE* out, DemoSummary& sum, std::string
             objDef.scene = scene;
             objDef.raiseOnLoad = false;
             objDef.properties = {{"MaxSelectCount", Int(2)},
-                               {"RefreshTime", Int(60)},
-                               {"RefreshModelTime", Int(i == 1 ? 120 : 600)},
-                               {"NoticeByWorldRefresh", Int(i == 1 ? 1 : 0)},
-                               {"NoticeByWorldBeKilled", Int(i == 0 ? 1 : 0)}};
+                                 {"RefreshTime", Int(60)},
+                                 {"RefreshModelTime", Int(i == 1 ? 120 : 600)},
+                                 {"NoticeByWorldRefresh", Int(i == 1 ? 1 : 0)},
+                                 {"NoticeByWorldBeKilled", Int(i == 0 ? 1 : 0)}};
             const ObjectId c = k.CreateObject(objDef);
             tl.Name(c, fmt::format("creator {}", creatorNumbers[i]));
             creators.push_back(c);

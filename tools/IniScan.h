@@ -19,10 +19,14 @@ struct IniScan {
     bool found = false;
     std::string bytes;
     std::unique_ptr<CIniFile> ini;
+    bool unreadable = false;  // reported as a whole: its rows are not checked one by one
 };
 
-// Reads the resource file name of dir; with r, reports the lines the reader skips.
-IniScan ScanIni(const std::string& dir, const char* name, Reporter* r);
+// Reads the resource file name of dir; with r, reports a file the reader finds nothing in
+// (encoding, and for a table file no section at all; effect: what the plug-in then does) and
+// otherwise the lines the reader skips.
+IniScan ScanIni(const std::string& dir, const char* name, Reporter* r, const char* effect,
+                bool tableFile);
 // Reports a section name that is no whole number (what: "creator", "model index").
 void CheckSectionName(const IniScan& scan, size_t s, const char* what, Reporter* r);
 // Reports a field that the plug-in's integer (whole) or real conversion misreads.
@@ -30,9 +34,9 @@ void CheckField(const IniScan& scan, int line, const std::string& text, const ch
                 bool whole, Reporter* r);
 // The fields of an entry value as the plug-in splits them.
 std::vector<std::string> SplitFields(const std::string& value);
-// Explains a wrong field count in terms a designer can act on.
+// Explains a wrong field count in terms a designer can act on; rule gets the finding's id.
 std::string FieldCountMessage(const std::string& value, const std::vector<std::string>& fields,
-                              size_t expected, const char* layout);
+                              size_t expected, const char* layout, std::string& rule);
 
 }  // namespace check
 }  // namespace tools

@@ -7,15 +7,17 @@
 namespace tools {
 namespace check {
 
-namespace {}  // namespace
-
 void CheckRefreshFile(const std::string& dir, Reporter& r) {
-    IniScan scan = ScanIni(dir, kRefreshFile, &r);
+    IniScan scan = ScanIni(dir, kRefreshFile, &r,
+                           "CheckFrequency is not read and the area boss system checks activity "
+                           "states every 60 seconds",
+                           false);
     if (!scan.found) {
-        r.Add(scan.display, 0, Severity::kWarning,
+        r.Add(scan.display, 0, Severity::kWarning, "missing-file",
               "file not found: the area boss system checks activity states every 10 seconds");
         return;
     }
+    if (scan.unreadable) return;
     const IniSection* section = scan.ini->FindSection("AreaBoss");
     const IniItem* item = section ? scan.ini->FindItem(*section, "CheckFrequency") : nullptr;
     if (section == nullptr) {
@@ -29,7 +31,7 @@ void CheckRefreshFile(const std::string& dir, Reporter& r) {
                     name, scan.ini->GetSectionLine(s));
             }
         }
-        r.Add(scan.display, 0, Severity::kWarning,
+        r.Add(scan.display, 0, Severity::kWarning, "check-frequency-missing",
               "no [AreaBoss] section" + hint +
                   ": CheckFrequency is missing and the area boss system checks activity states "
                   "every 60 seconds");
@@ -41,6 +43,7 @@ void CheckRefreshFile(const std::string& dir, Reporter& r) {
     }
     if (item == nullptr) {
         r.Add(scan.display, int(scan.ini->GetSectionLine(sectionIndex)), Severity::kWarning,
+              "check-frequency-missing",
               "CheckFrequency is missing: the area boss system checks activity states every 60 "
               "seconds");
         return;
@@ -54,13 +57,13 @@ void CheckRefreshFile(const std::string& dir, Reporter& r) {
     const char* effect =
         "no area boss gets its activity check, so activity states never open or hide a boss";
     if (!c.clean && value <= 0) {
-        r.Add(scan.display, line, Severity::kError,
+        r.Add(scan.display, line, Severity::kError, "check-frequency-invalid",
               fmt::format("CheckFrequency {} {}; {}", Quote(item->value), c.reason, effect));
     } else if (!c.clean) {
-        r.Add(scan.display, line, Severity::kError,
+        r.Add(scan.display, line, Severity::kError, "check-frequency-invalid",
               fmt::format("CheckFrequency {} {}", Quote(item->value), c.reason));
     } else if (value <= 0) {
-        r.Add(scan.display, line, Severity::kError,
+        r.Add(scan.display, line, Severity::kError, "check-frequency-invalid",
               fmt::format("CheckFrequency {} is not above 0: {}", value, effect));
     }
 }

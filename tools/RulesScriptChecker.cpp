@@ -6,8 +6,8 @@
 #include <memory>
 #include <vector>
 
+#include "NpcCountProbe.h"
 #include "ResourceCheckers.h"
-#include "ScriptEngine.h"
 #include "TextCodec.h"
 #include "VarList.h"
 #include "VarType.h"
@@ -33,6 +33,8 @@ int LuaErrorLine(const std::string& msg, std::string& rest) {
     rest = msg;
     return 0;
 }
+
+constexpr long long kFormationSlots = 9;
 
 void StopRunawayChunk(lua_State* L, lua_Debug*) {
     luaL_error(L, "instruction budget exhausted");
@@ -63,7 +65,10 @@ void* CappedAlloc(void* ud, void* ptr, size_t oldSize, size_t newSize) {
 // libraries, an instruction budget) and tells whether it certainly defines
 // no global get_npc_count. A top level that needs more than that is left to
 // the host's engine, which answers the same question by calling it.
-bool DefinesNoCountFunction(const std::string& bytes, const std::string& chunkName) {
+// definedAt gets the line where a Lua get_npc_count begins, 0 when unknown.
+bool DefinesNoCountFunction(const std::string& bytes, const std::string& chunkName,
+                            int& definedAt) {
+    definedAt = 0;
     CappedHeap heap;
     std::unique_ptr<lua_State, void (*)(lua_State*)> state(lua_newstate(CappedAlloc, &heap),
                                                            lua_close);
@@ -83,7 +88,98 @@ bool DefinesNoCountFunction(const std::string& bytes, const std::string& chunkNa
         return false;
     }
     lua_getglobal(L, "get_npc_count");
-    return !lua_isfunction(L, -1);
+    if (!lua_isfunction(L, -1)) return true;
+    lua_Debug info{};
+    if (lua_getinfo(L, ">S", &info) != 0 && info.linedefined > 0) definedAt = info.linedefined;
+    return false;
+}
+
+// "for a player alone and the leaders of teams of 2 to 4" / "for every team size".
+std::string ForWhom(const std::vector<NpcCountAnswer>& answers, size_t asked) {
+    if (answers.size() == asked && asked > 1) return "for every team size";
+    bool alone = false;
+    std::vector<int> teams;
+    for (const auto& a : answers) {
+        if (a.teamSize <= 1) {
+            alone = true;
+        } else {
+            teams.push_back(a.teamSize);
+        }
+    }
+    std::string out = alone ? "for a player alone" : "for";
+    if (teams.empty()) return out;
+    out += alone ? " and " : " ";
+    if (teams.size() == 1) return out + TeamSizeWho(teams.front());
+    out += "the leaders of teams of ";
+    if (teams.size() > 2 && teams.back() - teams.front() == int(teams.size()) - 1) {
+        return out + fmt::format("{} to {}", teams.front(), teams.back());
+    }
+    for (size_t i = 0; i < teams.size(); ++i) {
+        if (i > 0) out += i + 1 == teams.size() ? " and " : ", ";
+        out += std::to_string(teams[i]);
+    }
+    return out;
+}
+
+// "11 for the leader of a team of 4 and 12 for the leader of a team of 5", or "0 for every
+// team size" when every team size got the same answer.
+std::string AnswersText(const std::vector<NpcCountAnswer>& answers, size_t asked) {
+    bool same = true;
+    for (const auto& a : answers) same = same && a.text == answers.front().text;
+    if (same) return answers.front().text + " " + ForWhom(answers, asked);
+    std::string out;
+    for (size_t i = 0; i < answers.size(); ++i) {
+        if (i > 0) out += i + 1 == answers.size() ? " and " : ", ";
+        out += answers[i].text + " for " + TeamSizeWho(answers[i].teamSize);
+    }
+    return out;
+}
+
+// The answers of get_npc_count for team sizes 1 to 5, each kind of wrong answer one finding.
+void CheckNpcCountAnswers(const std::string& dir, const std::string& file, int line, Reporter& r) {
+    const std::vector<NpcCountAnswer> answers = ProbeNpcCounts(dir);
+    std::vector<NpcCountAnswer> failed, nothing, fraction, tooMany, none;
+    for (const auto& a : answers) {
+        if (!a.ok) {
+            (a.text == "nothing" ? nothing : failed).push_back(a);
+        } else if (!a.isInteger) {
+            fraction.push_back(a);
+        } else if (a.value > kFormationSlots) {
+            tooMany.push_back(a);
+        } else if (a.value <= 0) {
+            none.push_back(a);
+        }
+    }
+    const size_t n = answers.size();
+    if (!failed.empty()) {
+        r.Add(file, line, Severity::kError, "npc-count-error",
+              fmt::format("get_npc_count fails {} ({}): those encounters fall back to 1 NPC (or "
+                          "the leader's team size)",
+                          ForWhom(failed, n), failed.front().text));
+    }
+    if (!nothing.empty()) {
+        r.Add(file, line, Severity::kWarning, "npc-count-nothing",
+              fmt::format("get_npc_count returns nothing {}: the plug-in then uses the team size",
+                          ForWhom(nothing, n)));
+    }
+    if (!fraction.empty()) {
+        r.Add(file, line, Severity::kError, "npc-count-not-integer",
+              fmt::format("get_npc_count answers {}: not an integer, so the plug-in reads it as "
+                          "0 and draws no NPC",
+                          AnswersText(fraction, n)));
+    }
+    if (!tooMany.empty()) {
+        r.Add(file, line, Severity::kWarning, "npc-count-above-nine",
+              fmt::format("get_npc_count answers {}: more NPCs than the {} formation slots, so "
+                          "the extra ones are sent for slots already taken",
+                          AnswersText(tooMany, n), kFormationSlots));
+    }
+    if (!none.empty()) {
+        r.Add(file, line, Severity::kWarning, "npc-count-not-positive",
+              fmt::format("get_npc_count answers {}: no NPC is drawn, so such a select sends "
+                          "only the model's fixed NPCs, or nothing",
+                          AnswersText(none, n)));
+    }
 }
 
 }  // namespace
@@ -93,9 +189,16 @@ void CheckRulesScript(const std::string& dir, Reporter& r) {
     const std::string path = OnDisk(dir, kRulesScript);
     std::string bytes;
     if (!ReadBytes(path, bytes)) {
-        r.Add(file, 0, Severity::kError,
+        r.Add(file, 0, Severity::kError, "missing-file",
               "file not found: get_npc_count cannot be asked, so every encounter holds 1 NPC (or "
               "as many as the leader's team has members)");
+        return;
+    }
+    if (FindEncodingProblem(bytes).unreadable) {
+        ReportEncoding(file, bytes,
+                       "the script does not load and every encounter falls back to 1 NPC (or the "
+                       "leader's team size)",
+                       "", r);
         return;
     }
     {
@@ -106,42 +209,20 @@ void CheckRulesScript(const std::string& dir, Reporter& r) {
             std::string rest;
             const char* m = lua_tostring(L.get(), -1);
             const int line = LuaErrorLine(m ? m : "", rest);
-            r.Add(file, line, Severity::kError,
+            r.Add(file, line, Severity::kError, "script-syntax-error",
                   "the script does not load: " + rest +
                       "; every encounter falls back to 1 NPC (or the leader's team size)");
             return;
         }
     }
-    if (DefinesNoCountFunction(bytes, file)) {
-        r.Add(file, 0, Severity::kError,
+    int definedAt = 0;
+    if (DefinesNoCountFunction(bytes, file, definedAt)) {
+        r.Add(file, 0, Severity::kError, "script-without-get-npc-count",
               "the script has no function get_npc_count: every encounter falls back to 1 NPC (or "
               "the leader's team size)");
         return;
     }
-    host::ScriptEngine engine(WithSlash(dir));
-    std::vector<std::string> log;
-    engine.SetLog([&log](const std::string& line) { log.push_back(line); });
-    CVarList args;
-    args.AddObject(ObjectId{1, 1});
-    args.AddObject(ObjectId{2, 1});
-    args.AddInt(3);
-    CVarList results;
-    if (!engine.Call(kRulesScript, "get_npc_count", args, 1, results)) {
-        std::string why = log.empty() ? std::string("the call failed") : ToUtf8(log.front());
-        r.Add(file, 0, Severity::kError,
-              "get_npc_count cannot be called (" + why +
-                  "): every encounter falls back to 1 NPC (or the leader's team size)");
-        return;
-    }
-    if (results.GetCount() == 0) {
-        r.Add(file, 0, Severity::kWarning,
-              "get_npc_count returned nothing for a sample call (creator, player, 3): the plug-in "
-              "then uses the team size");
-    } else if (results.GetType(0) != VTYPE_INT) {
-        r.Add(file, 0, Severity::kError,
-              "get_npc_count returned a value that is not an integer for a sample call (creator, "
-              "player, 3): the plug-in reads it as 0 and draws no NPC");
-    }
+    CheckNpcCountAnswers(dir, file, definedAt, r);
 }
 
 }  // namespace check

@@ -11,6 +11,7 @@
 #include "InstallLayout.h"
 #include "Simulator.h"
 #include "ToolCommands.h"
+#include "World.h"
 
 namespace tools {
 
@@ -50,6 +51,7 @@ private:
 };
 
 void RunSimulate(SimulateCli& cli) {
+    if (!RequireResourceFolder("simulate", cli.options.resourceDir)) return;
     std::unique_ptr<ProgressBar> bar;
     if (!cli.noProgress && isatty(STDERR_FILENO)) {
         bar = std::make_unique<ProgressBar>(stderr);
@@ -62,6 +64,9 @@ void RunSimulate(SimulateCli& cli) {
         RulehostExitCode() = kExitLoad;
         return;
     }
+    const std::string problems =
+        host::LoadingProblemsLine(result.startupTraceLines, cli.options.resourceDir);
+    if (!problems.empty()) std::fprintf(stderr, "%s\n", problems.c_str());
     if (!cli.htmlPath.empty()) {
         std::ofstream html(cli.htmlPath, std::ios::binary | std::ios::trunc);
         html << SimulationHtml(result);
@@ -78,7 +83,8 @@ void RunSimulate(SimulateCli& cli) {
         std::printf("\nHTML report written to %s\n", cli.htmlPath.c_str());
     }
     std::fflush(stdout);
-    RulehostExitCode() = kExitOk;
+    // Like check: a finding fails the command, so scripts and CI notice it.
+    RulehostExitCode() = result.FoundProblem() ? kExitFailed : kExitOk;
 }
 
 }  // namespace

@@ -172,6 +172,7 @@ SimulationResult RunSimulation(const SimulateOptions& o) {
         res.error = "the host could not start: " + world.error();
         return res;
     }
+    res.startupTraceLines = world.startupTraceLines();
     if (!world.lifecycle().ok()) {
         std::string failed;
         for (const auto& m : world.lifecycle().initFailed) failed += " " + m;

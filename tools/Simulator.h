@@ -68,6 +68,11 @@ struct SimulationResult {
 
     std::vector<ImpossibleDraw> impossible;  // from the tables (exact)
     std::vector<int> configsNotSeen;         // candidates of reachable models never sent
+
+    size_t startupTraceLines = 0;  // lines the plug-in logged while starting
+    // Draws that can never happen or selects that sent nothing: the data
+    // has a problem (the command then exits 1).
+    bool FoundProblem() const { return !impossible.empty() || nothingSent > 0; }
 };
 
 SimulationResult RunSimulation(const SimulateOptions& options);

@@ -1,11 +1,10 @@
 #include "TextCodec.h"
 
 #include <fmt/format.h>
+#include <iconv.h>
 
 #include <cstdint>
 #include <cstdlib>
-
-#include "Gbk.h"
 
 namespace tools {
 
@@ -47,9 +46,62 @@ bool IsValidUtf8(const std::string& bytes) {
     return true;
 }
 
+bool HasNonAscii(const std::string& bytes) {
+    for (unsigned char c : bytes) {
+        if (c >= 0x80) return true;
+    }
+    return false;
+}
+
+namespace {
+
+std::string Escaped(unsigned char c) {
+    return fmt::format("\\x{:02X}", unsigned(c));
+}
+
+// One GBK character (lead 0x81..0xFE, trail 0x40..0xFE but 0x7F) as UTF-8;
+// empty when GBK has no such character.
+std::string GbkPair(iconv_t cd, const char* pair) {
+    char in[2] = {pair[0], pair[1]};
+    char out[8];
+    char* src = in;
+    size_t srcLeft = 2;
+    char* dst = out;
+    size_t dstLeft = sizeof out;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    if (iconv(cd, &src, &srcLeft, &dst, &dstLeft) == size_t(-1) || srcLeft != 0) return "";
+    return std::string(out, sizeof out - dstLeft);
+}
+
+}  // namespace
+
 std::string ToUtf8(const std::string& bytes) {
-    if (IsValidUtf8(bytes)) return bytes;
-    return host::GbkToUtf8(bytes);
+    bool plain = true;
+    for (unsigned char c : bytes) plain = plain && c >= 0x20 && c < 0x7F;
+    if (plain) return bytes;
+    iconv_t cd = iconv_open("UTF-8", "GBK");
+    std::string out;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(bytes[i]);
+        if (c < 0x80) {
+            out += (c < 0x20 && c != '\t') || c == 0x7F ? Escaped(c) : std::string(1, char(c));
+            continue;
+        }
+        if (cd != reinterpret_cast<iconv_t>(-1) && c >= 0x81 && c <= 0xFE && i + 1 < bytes.size()) {
+            const unsigned char t = static_cast<unsigned char>(bytes[i + 1]);
+            if (t >= 0x40 && t <= 0xFE && t != 0x7F) {
+                const std::string ch = GbkPair(cd, bytes.data() + i);
+                if (!ch.empty()) {
+                    out += ch;
+                    ++i;
+                    continue;
+                }
+            }
+        }
+        out += Escaped(c);
+    }
+    if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
+    return out;
 }
 
 std::string HtmlEscape(const std::string& text) {

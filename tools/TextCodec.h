@@ -8,10 +8,13 @@ namespace tools {
 
 // True when bytes form well-formed UTF-8 (plain ASCII included).
 bool IsValidUtf8(const std::string& bytes);
-// UTF-8 for display: text that already is UTF-8 passes unchanged, anything
-// else is read as GBK (the host's conversion); bytes GBK cannot map become
-// U+FFFD.
+// UTF-8 for display of the game's narrow text, which is GBK: always read as
+// GBK, never guessed, so text saved in another encoding shows as players
+// would see it. Bytes that are no GBK character (and control bytes) are
+// shown escaped as \xNN.
 std::string ToUtf8(const std::string& bytes);
+// True when bytes hold a byte of 0x80 or above.
+bool HasNonAscii(const std::string& bytes);
 // The shortest decimal text that reads back as exactly v ("0.3", not
 // "0.30000001"), so weights show as the designer wrote them.
 std::string ShortestFloatText(float v);

@@ -6,6 +6,8 @@
 setup{event_time = false}
 local report = lifecycle()
 check_eq(report.init_failed, {"AreaBossSystem"})
+check_eq(report.after_init_skipped, {"AreaBossSystem"})
+check_eq(report.after_init_failed, {})
 local lines = events{kind = "echo", since = 0}
 check(#lines >= 2, "two console lines")
 expect_event{kind = "echo", text = "Not exist EventTimeSystem module!"}
