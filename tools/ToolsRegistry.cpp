@@ -9,6 +9,8 @@ void RegisterToolCommands(CLI::App& app) {
     tools::RegisterDemoCommand(app);
     tools::RegisterCheckCommand(app);
     tools::RegisterSimulateCommand(app);
+    tools::RegisterDiffCommand(app);
+    tools::RegisterStudioCommand(app);
 }
 
 namespace tools {
