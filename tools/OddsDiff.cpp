@@ -10,6 +10,7 @@
 #include <set>
 
 #include "TextCodec.h"
+#include "WeightOdds.h"
 
 namespace tools {
 
