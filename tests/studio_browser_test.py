@@ -11,6 +11,7 @@ import json
 import os
 import re
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -26,6 +27,16 @@ work = tempfile.mkdtemp(prefix="studio_test_")
 data = os.path.join(work, "data")
 shutil.copytree(resources, data)
 model_file = os.path.join(data, "Npc", "ModelProb.ini")
+npc_file = os.path.join(data, "Npc", "CreatorProb.ini")
+# Tables as a Windows editor keeps them: CR LF endings and GBK text.
+with open(npc_file, "rb") as fh:
+    crlf = fh.read().replace(b"\n", b"\r\n")
+with open(npc_file, "wb") as fh:
+    fh.write(crlf)
+with open(model_file, "rb") as fh:
+    gbk = fh.read().replace(b"River spirits", "河神".encode("gbk"))
+with open(model_file, "wb") as fh:
+    fh.write(gbk)
 before = {}
 for root, _, files in os.walk(data):
     for f in files:
@@ -34,6 +45,15 @@ for root, _, files in os.walk(data):
 
 server = subprocess.Popen([rulehost, "studio", data, "--port", "0"], stdout=subprocess.PIPE, text=True)
 failures = []
+
+
+def f32(x):
+    return struct.unpack("f", struct.pack("f", x))[0]
+
+
+def exact(lo, hi):
+    """The chance, as text, that the draw value k / 32768 lands in [lo, hi)."""
+    return "%.3f%%" % (sum(1 for k in range(32768) if lo <= k / 32768 < hi) / 32768 * 100)
 
 
 def check(ok, what):
@@ -71,10 +91,31 @@ try:
             check(status == 403, "%s of %r is refused" % (api, name))
     check(not os.path.exists(outside), "nothing was written outside the folder")
 
+    # Data check rates as an error is saved only when the designer confirms.
+    edit = {"file": "Npc/CreatorProb.ini", "line": 45, "field": 2, "value": "7"}
+    check(request("POST", "/api/edit", edit, tok)[0] == 200, "a slot type can be edited")
+    status, body = request("POST", "/api/save", {"file": "Npc/CreatorProb.ini"}, tok)
+    check(status == 409 and b"slot type 7" in body, "saving a slot type check rejects needs confirming")
+    edit["value"] = "0"
+    request("POST", "/api/edit", edit, tok)
+    edit.update(field=1, value="0.25")
+    request("POST", "/api/edit", edit, tok)
+    status, _ = request("POST", "/api/save", {"file": "Npc/CreatorProb.ini", "confirm": True}, tok)
+    with open(npc_file, "rb") as fh:
+        check(status == 200 and fh.read() == crlf.replace(b"n1=30201,0.34,0\r", b"n1=30201,0.25,0\r"),
+              "a CR LF file keeps its line endings; only the weight changed")
+    desc = {"file": "Npc/ModelProb.ini", "line": 25, "field": 2, "value": "水神"}
+    request("POST", "/api/edit", desc, tok)
+    request("POST", "/api/edit", dict(desc, value="河神"), tok)
+    status, body = request("GET", "/api/state", headers=tok)
+    check("Npc/ModelProb.ini" not in json.loads(body)["edited"],
+          "editing a GBK description back to its text leaves nothing to save")
+    request("POST", "/api/edit", dict(desc, value="水神"), tok)
+
     options = webdriver.ChromeOptions()
     for flag in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
                  "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                 "--user-data-dir=" + os.path.join(work, "profile"), "--window-size=1280,1600"):
+                 "--user-data-dir=" + os.path.join(work, "profile"), "--window-size=1280,1400"):
         options.add_argument(flag)
     options.binary_location = "/usr/bin/chromium"
     driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
@@ -82,13 +123,15 @@ try:
         driver.get(url)
         wait = WebDriverWait(driver, 60)
         wait.until(lambda d: d.find_elements(By.ID, "chance-c1-0"))
-        check(driver.find_element(By.ID, "chance-c1-0").text == "60.000%", "model 1101 shows 60.000%")
+        shown = driver.find_element(By.ID, "chance-c1-0").text
+        check(shown == exact(0, f32(0.6)), "model 1101 shows its exact chance " + shown)
         weight = driver.find_element(By.ID, "w-c1-0")
         weight.clear()
         weight.send_keys("0.5", Keys.TAB)
-        wait.until(lambda d: d.find_element(By.ID, "chance-c1-0").text == "50.000%")
-        check(driver.find_element(By.ID, "miss-c1").text == "10.000%",
-              "after the edit a model draw of creator 1 finds nothing with 10.000%")
+        wait.until(lambda d: d.find_element(By.ID, "chance-c1-0").text == exact(0, 0.5))
+        miss = exact(f32(f32(0.5) + f32(0.4)), 2)
+        check(driver.find_element(By.ID, "miss-c1").text == miss,
+              "after the edit a model draw of creator 1 finds nothing with " + miss)
         print(driver.find_element(By.ID, "status").text)
         driver.find_element(By.CSS_SELECTOR, 'button[data-save="Npc/ModelProb.ini"]').click()
         wait.until(lambda d: d.find_elements(By.ID, "clean"))
@@ -100,9 +143,10 @@ try:
     with open(model_file, "rb") as fh:
         saved = fh.read()
     old = before[model_file]
-    check(saved == old.replace(b"m1=1101,0.6,Wolf pack,101", b"m1=1101,0.5,Wolf pack,101", 1),
-          "the file differs from the original in exactly that value")
-    others = all(open(p, "rb").read() == b for p, b in before.items() if p != model_file)
+    want = old.replace(b"m1=1101,0.6,Wolf pack,101", b"m1=1101,0.5,Wolf pack,101", 1)
+    want = want.replace("河神".encode("gbk"), "水神".encode("gbk"))
+    check(saved == want, "the file differs from the original in exactly the edited values (GBK kept)")
+    others = all(open(p, "rb").read() == b for p, b in before.items() if p not in (model_file, npc_file))
     check(others, "no other file changed")
 finally:
     server.terminate()

@@ -15,7 +15,7 @@ td,th{border:1px solid #ddd;padding:2px 6px;text-align:left;vertical-align:top}
 th{background:#f3f3f3}
 input{width:7em;font:inherit}
 input.desc{width:12em}
-.chance{font-family:monospace;text-align:right}
+.chance{font-family:monospace;font-size:110%;text-align:right}
 tr.finding td{font-size:90%;border-top:none}
 .error{color:#b00}.warning{color:#a60}.note{color:#557}
 .grid td{width:6em;height:3em;text-align:center;font-size:85%}
