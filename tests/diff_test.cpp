@@ -43,7 +43,8 @@ TEST_P(DataChange, PrintsExactChangesAndExitCode) {
     const nlohmann::json parsed = nlohmann::json::parse(j.out);
     std::string lines;
     for (const auto& entry : parsed["entries"]) lines += entry["text"].get<std::string>() + "\n";
-    const size_t summary = r.out.size() < 2 ? std::string::npos : r.out.rfind('\n', r.out.size() - 2);
+    const size_t summary =
+        r.out.size() < 2 ? std::string::npos : r.out.rfind('\n', r.out.size() - 2);
     EXPECT_EQ(lines, summary == std::string::npos ? "" : r.out.substr(0, summary + 1));
     EXPECT_EQ(parsed["changed"].get<bool>(), r.exitCode == 1);
 }

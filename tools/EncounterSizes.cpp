@@ -32,7 +32,8 @@ EncounterSizes EncounterSizesOf(const std::string& dir) {
         } else if (results.GetType(0) == VTYPE_INT) {
             out.push_back(std::to_string(results.IntVal(0)));
         } else if (results.GetType(0) == VTYPE_FLOAT) {
-            out.push_back(ShortestFloatText(results.FloatVal(0)) + " (not a whole number: read as 0)");
+            out.push_back(ShortestFloatText(results.FloatVal(0)) +
+                          " (not a whole number: read as 0)");
         } else {
             out.push_back("not a number (read as 0)");
         }

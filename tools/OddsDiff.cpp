@@ -35,12 +35,13 @@ std::string ModelRowText(const ModelOdds& m) {
 
 std::string NpcRowText(const NpcOdds& n) {
     if (n.fixed) {
-        return n.fixedSlot >= 0 ? fmt::format("fixed at slot {}", n.fixedSlot)
-                                : fmt::format("fixed at slot {} (outside the formation, never sent)",
-                                              ShortestFloatText(n.row.weight));
+        return n.fixedSlot >= 0
+                   ? fmt::format("fixed at slot {}", n.fixedSlot)
+                   : fmt::format("fixed at slot {} (outside the formation, never sent)",
+                                 ShortestFloatText(n.row.weight));
     }
-    return fmt::format("weight {}, slot type {}, drawn {} per draw", ShortestFloatText(n.row.weight),
-                       n.row.slotType, ChanceText(n.chance));
+    return fmt::format("weight {}, slot type {}, drawn {} per draw",
+                       ShortestFloatText(n.row.weight), n.row.slotType, ChanceText(n.chance));
 }
 
 // Pairs rows of two lists by a key and its occurrence number, so the second
@@ -91,8 +92,8 @@ public:
     }
 
 private:
-    static DiffEntry Make(DiffKind kind, const std::string& file, int line, int creator,
-                          int index, std::string subject) {
+    static DiffEntry Make(DiffKind kind, const std::string& file, int line, int creator, int index,
+                          std::string subject) {
         DiffEntry e;
         e.kind = kind;
         e.file = file;
@@ -301,8 +302,10 @@ std::string DiffJson(const OddsDiff& diff, const std::string& oldDir, const std:
     j["changed"] = diff.Changed();
     j["entries"] = nlohmann::json::array();
     for (const auto& e : diff.entries) {
-        nlohmann::json x = {{"kind", DiffKindName(e.kind)}, {"file", e.file},
-                            {"line", e.line},               {"subject", e.subject},
+        nlohmann::json x = {{"kind", DiffKindName(e.kind)},
+                            {"file", e.file},
+                            {"line", e.line},
+                            {"subject", e.subject},
                             {"text", DiffLine(e)}};
         if (e.creator >= 0) x["creator"] = e.creator;
         if (e.index >= 0) x["index"] = e.index;

@@ -24,8 +24,8 @@ struct DiffEntry {
     DiffKind kind = DiffKind::kChance;
     std::string file;  // where the row is written (OLD's for removed rows, NEW's otherwise)
     int line = 0;
-    int creator = -1;  // the creator concerned, -1 for none
-    int index = -1;    // the model index concerned, -1 for none
+    int creator = -1;     // the creator concerned, -1 for none
+    int index = -1;       // the model index concerned, -1 for none
     std::string subject;  // UTF-8: "creator 1 model 1101 (Wolf pack)"
     double before = 0.0;  // chances, for kChance
     double after = 0.0;

@@ -40,17 +40,17 @@ struct NpcOdds {
 struct IndexOdds {
     int index = 0;
     TableSection section;
-    std::vector<NpcOdds> npcs;  // in table order, fixed and drawn
-    double missChance = 0.0;    // a draw takes no drawn row (1 when there is none)
-    float sum = 0.0f;           // of the drawn rows' weights
+    std::vector<NpcOdds> npcs;                // in table order, fixed and drawn
+    double missChance = 0.0;                  // a draw takes no drawn row (1 when there is none)
+    float sum = 0.0f;                         // of the drawn rows' weights
     std::array<std::vector<int>, 9> fixedAt;  // slot -> NPC configs fixed there
 };
 
 struct OddsModel {
     bool modelFileFound = false;
     bool npcFileFound = false;
-    std::vector<CreatorOdds> creators;   // by creator number
-    std::map<int, IndexOdds> indexes;    // model index -> its NPC table
+    std::vector<CreatorOdds> creators;  // by creator number
+    std::map<int, IndexOdds> indexes;   // model index -> its NPC table
 };
 
 // The odds of tables read by LoadCandidateTables, with ComputeDrawOdds.

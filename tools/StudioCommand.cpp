@@ -147,7 +147,8 @@ void RunStudio(const StudioOptions& o) {
     server.Post("/api/save", [&](const httplib::Request& req, httplib::Response& res) {
         json b;
         if (!ParseBody(req, b, res)) return;
-        Reply(res, session.Save(Field<std::string>(b, "file", ""), Field<bool>(b, "confirm", false)));
+        Reply(res,
+              session.Save(Field<std::string>(b, "file", ""), Field<bool>(b, "confirm", false)));
     });
     server.Post("/api/discard", [&](const httplib::Request& req, httplib::Response& res) {
         json b;

@@ -241,12 +241,15 @@ json StudioSession::StateLocked() {
     j["edited"] = edited;
     j["baseline"] = m_baseline;
     if (!m_baseline.empty()) {
-        const OddsDiff diff = DiffOdds(LoadOddsModel(m_baseline), model,
-                                       EncounterSizesOf(m_baseline), sizeTexts);
+        const OddsDiff diff =
+            DiffOdds(LoadOddsModel(m_baseline), model, EncounterSizesOf(m_baseline), sizeTexts);
         json entries = json::array();
         for (const DiffEntry& e : diff.entries) {
-            json x = {{"kind", DiffKindName(e.kind)}, {"file", e.file},  {"line", e.line},
-                      {"subject", e.subject},         {"text", DiffLine(e)}};
+            json x = {{"kind", DiffKindName(e.kind)},
+                      {"file", e.file},
+                      {"line", e.line},
+                      {"subject", e.subject},
+                      {"text", DiffLine(e)}};
             if (e.kind == DiffKind::kChance) {
                 x["before"] = ChanceText(e.before);
                 x["after"] = ChanceText(e.after);
@@ -286,7 +289,8 @@ json StudioSession::Edit(const std::string& file, int line, int field, const std
     if (!IsValidUtf8(text)) return Error("the text is not UTF-8");
     if (!utf8File) {
         stored = host::Utf8ToGbk(text);
-        if (host::GbkToUtf8(stored) != text) return Error("the text has characters GBK cannot hold");
+        if (host::GbkToUtf8(stored) != text)
+            return Error("the text has characters GBK cannot hold");
     }
     std::string error;
     if (!ReplaceIniField(bytes, line, field, stored, error)) return Error(error);
@@ -388,7 +392,8 @@ json StudioSession::Simulation() {
         run = m_sim;
     }
     if (!run) return json{{"running", false}};
-    json j = {{"running", !run->finished}, {"done", run->done.load()}, {"total", run->total.load()}};
+    json j = {
+        {"running", !run->finished}, {"done", run->done.load()}, {"total", run->total.load()}};
     if (run->finished) {
         std::lock_guard<std::mutex> l(run->mutex);
         j["result"] = run->result;

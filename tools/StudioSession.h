@@ -23,8 +23,8 @@ public:
     StudioSession& operator=(const StudioSession&) = delete;
 
     // False with error when dir is no directory or cannot be copied.
-    bool Open(const std::string& dir, const std::string& baselineDir,
-              const std::string& pluginPath, std::string& error);
+    bool Open(const std::string& dir, const std::string& baselineDir, const std::string& pluginPath,
+              std::string& error);
 
     // Everything the page shows, recomputed from the edited data.
     nlohmann::json State();
