@@ -12,6 +12,8 @@ void RegisterToolCommands(CLI::App& app) {
     tools::RegisterDemoCommand(app);
     tools::RegisterCheckCommand(app);
     tools::RegisterSimulateCommand(app);
+    tools::RegisterDiffCommand(app);
+    tools::RegisterStudioCommand(app);
 }
 
 namespace tools {
