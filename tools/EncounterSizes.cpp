@@ -1,39 +1,23 @@
-// Asks a folder's rules script for the encounter size of every team size,
-// with the arguments the plug-in passes (creator, player, team count).
+// Encounter size per team size, as a folder's rules script answers it, in
+// the words a patch note uses.
 #include "EncounterSizes.h"
 
 #include <fmt/format.h>
 
-#include <fstream>
-
-#include "DataChecker.h"
-#include "ScriptEngine.h"
-#include "TextCodec.h"
-#include "VarList.h"
-#include "VarType.h"
+#include "NpcCountProbe.h"
 
 namespace tools {
 
 EncounterSizes EncounterSizesOf(const std::string& dir) {
     EncounterSizes out;
-    if (!std::ifstream(WithSlash(dir) + "Rule/npc_creator.lua")) return out;
-    host::ScriptEngine engine(WithSlash(dir));
-    engine.SetLog([](const std::string&) {});
-    for (int team = 1; team <= 5; ++team) {
-        CVarList args;
-        args.AddObject(ObjectId{1, 1});
-        args.AddObject(ObjectId{2, 1});
-        args.AddInt(team);
-        CVarList results;
-        if (!engine.Call("Rule\\npc_creator.lua", "get_npc_count", args, 1, results) ||
-            results.GetCount() == 0) {
+    for (const NpcCountAnswer& a : ProbeNpcCounts(dir)) {
+        if (!a.ok) {
             // The plug-in then falls back to the team count.
-            out.push_back(fmt::format("{} (no answer: the team count)", team));
-        } else if (results.GetType(0) == VTYPE_INT) {
-            out.push_back(std::to_string(results.IntVal(0)));
-        } else if (results.GetType(0) == VTYPE_FLOAT) {
-            out.push_back(ShortestFloatText(results.FloatVal(0)) +
-                          " (not a whole number: read as 0)");
+            out.push_back(fmt::format("{} (no answer: the team count)", a.teamSize));
+        } else if (a.isInteger) {
+            out.push_back(std::to_string(a.value));
+        } else if (!a.text.empty() && (a.text[0] == '-' || (a.text[0] >= '0' && a.text[0] <= '9'))) {
+            out.push_back(a.text + " (not a whole number: read as 0)");
         } else {
             out.push_back("not a number (read as 0)");
         }
