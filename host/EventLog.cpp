@@ -1,8 +1,12 @@
+// The event log: event kinds and lines, filters, and the packed store that
+// holds a long run's events compactly.
 #include "EventLog.h"
 
 #include <algorithm>
 #include <cinttypes>
 #include <cstring>
+#include <deque>
+#include <unordered_map>
 
 namespace host {
 
@@ -117,67 +121,448 @@ bool EventFilter::Matches(const Event& e) const {
     return true;
 }
 
+// ---- the packed store ---------------------------------------------------------
+//
+// An event is a fixed record (times, ids, interned name) plus its texts and
+// arguments packed as bytes into large shared chunks, so an event costs some
+// 60-100 bytes instead of the several hundred an Event with its strings and
+// argument list takes. Texts are formatted only when an event is read.
+
+namespace {
+
+constexpr size_t kChunkBytes = size_t{1} << 18;
+
+enum : uint8_t { kHasTargetName = 1, kHasText = 2, kHasArgs = 4 };
+
+void PutVarint(std::string& out, uint64_t v) {
+    while (v >= 0x80) {
+        out += static_cast<char>(0x80 | (v & 0x7f));
+        v >>= 7;
+    }
+    out += static_cast<char>(v);
+}
+
+uint64_t GetVarint(const char*& p) {
+    uint64_t v = 0;
+    for (int shift = 0;; shift += 7) {
+        const uint8_t b = static_cast<uint8_t>(*p++);
+        v |= uint64_t{b & 0x7fu} << shift;
+        if ((b & 0x80) == 0) return v;
+    }
+}
+
+template <typename T>
+void PutRaw(std::string& out, const T& v) {
+    out.append(reinterpret_cast<const char*>(&v), sizeof v);
+}
+
+template <typename T>
+T GetRaw(const char*& p) {
+    T v;
+    std::memcpy(&v, p, sizeof v);
+    p += sizeof v;
+    return v;
+}
+
+void PutBytes(std::string& out, const void* data, size_t n) {
+    PutVarint(out, n);
+    if (n > 0) out.append(static_cast<const char*>(data), n);
+}
+
+// The arguments as HostVarList's copy keeps them: untagged, none, bool and
+// unknown codes skipped.
+void PutArgs(std::string& out, const IVarList& args) {
+    const uint64_t n = args.GetCount();
+    std::string body;
+    uint64_t kept = 0;
+    for (uint64_t i = 0; i < n; ++i) {
+        const int type = args.GetType(i);
+        switch (type) {
+            case VTYPE_INT:
+                body += static_cast<char>(type);
+                PutRaw(body, int32_t{args.IntVal(i)});
+                break;
+            case VTYPE_FLOAT:
+                body += static_cast<char>(type);
+                PutRaw(body, args.FloatVal(i));
+                break;
+            case VTYPE_STRING: {
+                const char* s = args.StringVal(i);
+                body += static_cast<char>(type);
+                PutBytes(body, s, s == nullptr ? 0 : std::strlen(s));
+                break;
+            }
+            case VTYPE_WIDESTR: {
+                const char16_t* s = args.WideStrVal(i);
+                const size_t len = s == nullptr ? 0 : std::char_traits<char16_t>::length(s);
+                body += static_cast<char>(type);
+                PutBytes(body, s, len * sizeof(char16_t));
+                break;
+            }
+            case VTYPE_OBJECT: {
+                const ObjectId id = args.ObjectVal(i);
+                body += static_cast<char>(type);
+                PutRaw(body, id.ident);
+                PutRaw(body, id.serial);
+                break;
+            }
+            case VTYPE_USERDATA: {
+                uint64_t size = 0;
+                const void* p = args.UserDataVal(i, size);
+                body += static_cast<char>(type);
+                PutBytes(body, p, p == nullptr ? 0 : size);
+                break;
+            }
+            case VTYPE_INT64:
+                body += static_cast<char>(type);
+                PutRaw(body, int64_t{args.Int64Val(i)});
+                break;
+            default:
+                continue;
+        }
+        ++kept;
+    }
+    PutVarint(out, kept);
+    out += body;
+}
+
+void GetArgs(const char*& p, HostVarList& out) {
+    const uint64_t n = GetVarint(p);
+    for (uint64_t i = 0; i < n; ++i) {
+        const int type = static_cast<uint8_t>(*p++);
+        switch (type) {
+            case VTYPE_INT:
+                out.AddInt(GetRaw<int32_t>(p));
+                break;
+            case VTYPE_FLOAT:
+                out.AddFloat(GetRaw<float>(p));
+                break;
+            case VTYPE_STRING: {
+                const size_t len = GetVarint(p);
+                out.AddValue(std::string(p, len));
+                p += len;
+                break;
+            }
+            case VTYPE_WIDESTR: {
+                const size_t len = GetVarint(p);
+                std::u16string s(len / sizeof(char16_t), u'\0');
+                if (len > 0) std::memcpy(&s[0], p, len);
+                out.AddValue(std::move(s));
+                p += len;
+                break;
+            }
+            case VTYPE_OBJECT: {
+                ObjectId id;
+                id.ident = GetRaw<uint32_t>(p);
+                id.serial = GetRaw<uint32_t>(p);
+                out.AddObject(id);
+                break;
+            }
+            case VTYPE_USERDATA: {
+                const size_t len = GetVarint(p);
+                out.AddValue(std::vector<uint8_t>(p, p + len));
+                p += len;
+                break;
+            }
+            case VTYPE_INT64:
+                out.AddInt64(GetRaw<int64_t>(p));
+                break;
+            default:
+                return;
+        }
+    }
+}
+
+}  // namespace
+
+struct EventLog::Store {
+    struct Packed {
+        uint64_t seq;
+        int64_t timeMs;
+        ObjectId sender;
+        ObjectId target;
+        int32_t id;
+        int32_t result;
+        uint32_t name;   // interned; 0 = empty
+        uint32_t chunk;  // absolute chunk number of the bytes
+        uint32_t pos;    // offset in that chunk
+        uint8_t kind;
+        uint8_t flags;
+    };
+    struct Chunk {
+        std::unique_ptr<char[]> data;
+        size_t size = 0;
+        size_t used = 0;
+    };
+
+    std::deque<Packed> events;
+    std::deque<Chunk> chunks;
+    uint32_t firstChunk = 0;  // absolute number of chunks.front()
+    std::deque<std::string> names{std::string()};
+    std::unordered_map<std::string_view, uint32_t> nameIds;
+    std::string scratch;
+    // Unpacked copies handed out by the readers (stable addresses).
+    std::deque<Event> views;
+    std::vector<Event> all;
+    bool allValid = false;
+
+    uint32_t Intern(std::string_view name) {
+        if (name.empty()) return 0;
+        auto it = nameIds.find(name);
+        if (it != nameIds.end()) return it->second;
+        names.emplace_back(name);
+        const uint32_t id = static_cast<uint32_t>(names.size() - 1);
+        nameIds.emplace(names.back(), id);
+        return id;
+    }
+
+    // Copies scratch into the chunks; sets where it went.
+    void Place(Packed& p) {
+        const size_t n = scratch.size();
+        if (n == 0) {
+            p.chunk = 0;
+            p.pos = 0;
+            return;
+        }
+        if (chunks.empty() || chunks.back().size - chunks.back().used < n) {
+            Chunk c;
+            c.size = std::max(kChunkBytes, n);
+            c.data.reset(new char[c.size]);
+            chunks.push_back(std::move(c));
+        }
+        Chunk& c = chunks.back();
+        std::memcpy(c.data.get() + c.used, scratch.data(), n);
+        p.chunk = firstChunk + static_cast<uint32_t>(chunks.size() - 1);
+        p.pos = static_cast<uint32_t>(c.used);
+        c.used += n;
+    }
+
+    void Pack(const EventFields& f, uint64_t seq) {
+        Packed p{};
+        p.seq = seq;
+        p.timeMs = f.timeMs;
+        p.sender = f.sender;
+        p.target = f.target;
+        p.id = f.id;
+        p.result = f.result;
+        p.name = Intern(f.name);
+        p.kind = static_cast<uint8_t>(f.kind);
+        scratch.clear();
+        if (!f.targetName.empty()) {
+            p.flags |= kHasTargetName;
+            PutBytes(scratch, f.targetName.data(), f.targetName.size() * sizeof(char16_t));
+        }
+        if (!f.text.empty()) {
+            p.flags |= kHasText;
+            PutBytes(scratch, f.text.data(), f.text.size());
+        }
+        if (f.args != nullptr && f.args->GetCount() > 0) {
+            const size_t before = scratch.size();
+            PutArgs(scratch, *f.args);
+            if (scratch.size() == before + 1 && scratch.back() == '\0')
+                scratch.pop_back();  // nothing kept
+            else
+                p.flags |= kHasArgs;
+        }
+        Place(p);
+        events.push_back(p);
+        allValid = false;
+    }
+
+    const char* Bytes(const Packed& p) const {
+        if (p.flags == 0) return nullptr;
+        return chunks[p.chunk - firstChunk].data.get() + p.pos;
+    }
+
+    Event Unpack(const Packed& p) const {
+        Event e;
+        e.seq = p.seq;
+        e.timeMs = p.timeMs;
+        e.kind = static_cast<EventKind>(p.kind);
+        e.sender = p.sender;
+        e.target = p.target;
+        e.id = p.id;
+        e.result = p.result;
+        e.name = names[p.name];
+        const char* b = Bytes(p);
+        if (p.flags & kHasTargetName) {
+            const size_t len = GetVarint(b);
+            e.targetName.assign(len / sizeof(char16_t), u'\0');
+            if (len > 0) std::memcpy(&e.targetName[0], b, len);
+            b += len;
+        }
+        if (p.flags & kHasText) {
+            const size_t len = GetVarint(b);
+            e.text.assign(b, len);
+            b += len;
+        }
+        if (p.flags & kHasArgs) {
+            GetArgs(b, e.args);
+            e.argsText = FormatVarList(e.args);
+        }
+        return e;
+    }
+
+    // The fields a filter can test without unpacking, then the rest.
+    bool Matches(const EventFilter& f, const Packed& p) const {
+        if (p.seq < f.fromSeq) return false;
+        if (!f.anyKind && static_cast<EventKind>(p.kind) != f.kind) return false;
+        if (!f.anyId && p.id != f.id) return false;
+        if (!f.anySender && p.sender != f.sender) return false;
+        if (!f.anyTarget && p.target != f.target) return false;
+        if (!f.name.empty() && names[p.name] != f.name) return false;
+        if (f.contains.empty()) return true;
+        return f.Matches(Unpack(p));
+    }
+
+    // Readers hand out pointers into views; a long run of reads would keep
+    // every copy, so once many are out the oldest are let go.
+    void TrimViews() {
+        if (views.size() > (size_t{1} << 16)) views.clear();
+    }
+
+    const Event* View(const Packed& p) {
+        views.push_back(Unpack(p));
+        return &views.back();
+    }
+
+    Packed* Find(uint64_t seq) {
+        if (events.empty() || seq > events.back().seq || seq < events.front().seq) return nullptr;
+        // Usually asked for a recent event, and seqs are consecutive unless
+        // the log was disabled for a while: try the direct position first.
+        const uint64_t back = events.back().seq - seq;
+        if (back < events.size()) {
+            Packed& guess = events[events.size() - 1 - back];
+            if (guess.seq == seq) return &guess;
+        }
+        auto it = std::lower_bound(events.begin(), events.end(), seq,
+                                   [](const Packed& e, uint64_t s) { return e.seq < s; });
+        return it != events.end() && it->seq == seq ? &*it : nullptr;
+    }
+
+    void DropFront(size_t n) {
+        events.erase(events.begin(), events.begin() + static_cast<std::ptrdiff_t>(n));
+        // Chunks before the first held event's bytes hold only dropped events.
+        // The chunk being filled is kept in any case.
+        uint32_t keepFrom =
+            chunks.empty() ? firstChunk : firstChunk + static_cast<uint32_t>(chunks.size()) - 1;
+        for (const Packed& p : events)
+            if (p.flags != 0) {
+                keepFrom = p.chunk;
+                break;
+            }
+        while (firstChunk < keepFrom && !chunks.empty()) {
+            chunks.pop_front();
+            ++firstChunk;
+        }
+        allValid = false;
+    }
+};
+
+EventLog::EventLog() : m_store(new Store) {}
+EventLog::~EventLog() = default;
+
 uint64_t EventLog::Add(Event e) {
+    EventFields f;
+    f.kind = e.kind;
+    f.timeMs = e.timeMs;
+    f.sender = e.sender;
+    f.target = e.target;
+    f.id = e.id;
+    f.result = e.result;
+    f.name = e.name;
+    f.text = e.text;
+    f.targetName = e.targetName;
+    f.args = &e.args;
+    return Add(f);
+}
+
+uint64_t EventLog::Add(const EventFields& fields) {
     const uint64_t seq = m_nextSeq++;
     if (!m_enabled) return seq;
-    e.seq = seq;
-    if (e.argsText.empty() && !e.args.IsEmpty()) e.argsText = FormatVarList(e.args);
-    if (m_capacity > 0 && m_events.size() >= m_capacity) {
-        const size_t drop = m_events.size() - m_capacity / 2;
-        m_events.erase(m_events.begin(), m_events.begin() + static_cast<std::ptrdiff_t>(drop));
-    }
-    m_events.push_back(std::move(e));
-    if (m_listener) m_listener(m_events.back());
+    Store& s = *m_store;
+    if (m_capacity > 0 && s.events.size() >= m_capacity)
+        s.DropFront(s.events.size() - m_capacity / 2);
+    s.Pack(fields, seq);
+    if (m_listener) m_listener(s.Unpack(s.events.back()));
     return seq;
 }
 
-Event* EventLog::Get(uint64_t seq) {
-    if (m_events.empty() || seq > m_events.back().seq) return nullptr;
-    // Usually asked for a recent event, and seqs are consecutive unless the
-    // log was disabled for a while: try the direct position first.
-    const uint64_t back = m_events.back().seq - seq;
-    if (back < m_events.size()) {
-        Event& guess = m_events[m_events.size() - 1 - back];
-        if (guess.seq == seq) return &guess;
+const std::vector<Event>& EventLog::events() const {
+    Store& s = *m_store;
+    if (!s.allValid) {
+        s.all.clear();
+        s.all.reserve(s.events.size());
+        for (const Store::Packed& p : s.events) s.all.push_back(s.Unpack(p));
+        s.allValid = true;
     }
-    auto it = std::lower_bound(m_events.begin(), m_events.end(), seq,
-                               [](const Event& e, uint64_t s) { return e.seq < s; });
-    return it != m_events.end() && it->seq == seq ? &*it : nullptr;
+    return s.all;
+}
+
+size_t EventLog::size() const {
+    return m_store->events.size();
+}
+
+Event* EventLog::Get(uint64_t seq) {
+    Store& s = *m_store;
+    const Store::Packed* p = s.Find(seq);
+    if (p == nullptr) return nullptr;
+    s.TrimViews();
+    s.views.push_back(s.Unpack(*p));
+    return &s.views.back();
+}
+
+bool EventLog::SetResult(uint64_t seq, int result) {
+    Store::Packed* p = m_store->Find(seq);
+    if (p == nullptr) return false;
+    p->result = result;
+    m_store->allValid = false;
+    return true;
 }
 
 void EventLog::Clear() {
-    m_events.clear();
+    Store& s = *m_store;
+    s.events.clear();
+    s.firstChunk += static_cast<uint32_t>(s.chunks.size());
+    s.chunks.clear();
+    s.views.clear();
+    s.all.clear();
+    s.allValid = false;
 }
 
 std::vector<const Event*> EventLog::Find(const EventFilter& filter) const {
+    m_store->TrimViews();
     std::vector<const Event*> out;
-    for (const Event& e : m_events)
-        if (filter.Matches(e)) out.push_back(&e);
+    for (const Store::Packed& p : m_store->events)
+        if (m_store->Matches(filter, p)) out.push_back(m_store->View(p));
     return out;
 }
 
 const Event* EventLog::FindFirst(const EventFilter& filter) const {
-    for (const Event& e : m_events)
-        if (filter.Matches(e)) return &e;
+    m_store->TrimViews();
+    for (const Store::Packed& p : m_store->events)
+        if (m_store->Matches(filter, p)) return m_store->View(p);
     return nullptr;
 }
 
 const Event* EventLog::FindLast(const EventFilter& filter) const {
-    for (auto it = m_events.rbegin(); it != m_events.rend(); ++it)
-        if (filter.Matches(*it)) return &*it;
+    m_store->TrimViews();
+    const auto& events = m_store->events;
+    for (auto it = events.rbegin(); it != events.rend(); ++it)
+        if (m_store->Matches(filter, *it)) return m_store->View(*it);
     return nullptr;
 }
 
 size_t EventLog::Count(const EventFilter& filter) const {
     size_t n = 0;
-    for (const Event& e : m_events)
-        if (filter.Matches(e)) ++n;
+    for (const Store::Packed& p : m_store->events)
+        if (m_store->Matches(filter, p)) ++n;
     return n;
 }
 
 void EventLog::WriteTo(std::FILE* out) const {
-    for (const Event& e : m_events) {
-        std::string line = e.ToString();
+    for (const Store::Packed& p : m_store->events) {
+        const std::string line = m_store->Unpack(p).ToString();
         std::fwrite(line.data(), 1, line.size(), out);
         std::fputc('\n', out);
     }
@@ -185,11 +570,18 @@ void EventLog::WriteTo(std::FILE* out) const {
 
 std::string EventLog::Dump() const {
     std::string s;
-    for (const Event& e : m_events) {
-        s += e.ToString();
+    for (const Store::Packed& p : m_store->events) {
+        s += m_store->Unpack(p).ToString();
         s += '\n';
     }
     return s;
+}
+
+size_t EventLog::MemoryBytes() const {
+    const Store& s = *m_store;
+    size_t n = s.events.size() * sizeof(Store::Packed);
+    for (const Store::Chunk& c : s.chunks) n += c.size;
+    return n;
 }
 
 }  // namespace host

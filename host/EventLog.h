@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "HostVarList.h"
@@ -85,31 +87,53 @@ struct EventFilter {
     bool Matches(const Event& e) const;
 };
 
+// What a caller records: texts by view and arguments by reference, so nothing
+// is copied or formatted when the log is off, and only packed bytes when on.
+struct EventFields {
+    EventKind kind = EventKind::Host;
+    int64_t timeMs = 0;
+    ObjectId sender;
+    ObjectId target;
+    int id = 0;
+    int result = 0;
+    std::string_view name;
+    std::string_view text;
+    std::u16string_view targetName;
+    const IVarList* args = nullptr;
+};
+
 class EventLog {
 public:
-    EventLog() = default;
+    EventLog();
+    ~EventLog();
     EventLog(const EventLog&) = delete;
     EventLog& operator=(const EventLog&) = delete;
 
     // Appends (seq is assigned here) and returns the seq.
     uint64_t Add(Event e);
+    uint64_t Add(const EventFields& fields);
 
     // Events still held, oldest first. With a capacity set, the oldest are
-    // dropped; seq numbers keep counting.
-    const std::vector<Event>& events() const { return m_events; }
-    size_t size() const { return m_events.size(); }
+    // dropped; seq numbers keep counting. Events are kept packed; this view
+    // is unpacked on demand and stays valid until the log changes.
+    const std::vector<Event>& events() const;
+    size_t size() const;
     // seq the next event will get: a mark for "everything after now".
     uint64_t NextSeq() const { return m_nextSeq; }
     void Clear();
     // 0 = unlimited. When exceeded, the oldest half is dropped at once.
     void SetCapacity(size_t maxEvents) { m_capacity = maxEvents; }
 
-    // The held event with that seq, or null (dropped or not yet added).
+    // A copy of the held event with that seq, or null (dropped or not yet
+    // added); writing to it does not change the log (SetResult does).
     Event* Get(uint64_t seq);
+    // Sets the result of a held event; false when it is not held.
+    bool SetResult(uint64_t seq, int result);
     // A disabled log drops what is added (benchmarks); seq still counts.
     void SetEnabled(bool on) { m_enabled = on; }
     bool enabled() const { return m_enabled; }
 
+    // Pointers handed out by the readers stay valid until Clear.
     std::vector<const Event*> Find(const EventFilter& filter) const;
     const Event* FindFirst(const EventFilter& filter) const;
     const Event* FindLast(const EventFilter& filter) const;
@@ -123,8 +147,13 @@ public:
     void WriteTo(std::FILE* out) const;
     std::string Dump() const;
 
+    // Bytes the held events take (packed records and their text), for
+    // measuring the cost of a long log.
+    size_t MemoryBytes() const;
+
 private:
-    std::vector<Event> m_events;
+    struct Store;
+    std::unique_ptr<Store> m_store;
     uint64_t m_nextSeq = 0;
     size_t m_capacity = 0;
     bool m_enabled = true;

@@ -13,7 +13,8 @@ using namespace kernel_detail;
 
 // ---- construction -------------------------------------------------------------
 
-Kernel::Kernel(KernelOptions options) : m_options(std::move(options)), m_hooks(new HookList) {
+Kernel::Kernel(KernelOptions options)
+    : m_options(std::move(options)), m_nameCache(new NameCache), m_hooks(new HookList) {
     // One scratch hook list per possible depth, made up front: growing the
     // outer vector during a nested dispatch would move the lists in use.
     m_hooks->scratch.resize(kMaxDispatchDepth + 2);

@@ -46,6 +46,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -342,6 +343,8 @@ public:
     int DispatchDepth() const { return m_depth; }
 
 private:
+    struct Layout;
+    struct NameCache;
     struct Object;
     struct Record;
     struct Hook;
@@ -354,16 +357,31 @@ private:
     bool CheckClass(int classIndex, const char* op, const char* name);
     bool AddPropertyDecl(int classIndex, PropertyDecl decl, const char* op);
     bool AddRecordDecl(int classIndex, RecordDecl decl, const char* op);
-    bool NameTakenInTree(int classIndex, const std::string& name) const;
-    Record* GetRecordPtr(const ObjectId& obj, const char* rec, const char* op);
+    // True when class index derives from base (or is base).
+    bool Derives(int classIndex, int base) const;
+    const PropertyDecl* FindProperty(int classIndex, std::string_view name) const;
+    // Slot of a property / record in the class's layout, -1 when there is
+    // none. Callers pass the same literal again and again: a cache keyed by
+    // the pointer, checked against the name, skips hashing the text.
+    int PropSlot(int classIndex, const char* name) const;
+    int RecordSlot(int classIndex, const char* name) const;
+    const RecordDecl* FindRecord(int classIndex, std::string_view name) const;
+    // The object's property values, filled with the initial values up to its
+    // layout (a base class may have declared more since).
+    std::vector<Value>& Props(Object& o) const;
+    Record* GetRecordPtr(const ObjectId& obj, const char* rec, const char* op,
+                         const RecordDecl** decl);
+    // Before cells move: a dispatch may hold texts of them.
+    void BeforeCellsMove(Record& r);
     const Value* Cell(const ObjectId& obj, const char* rec, int row, int col) const;
     bool WriteProperty(const ObjectId& obj, const char* name, Value value, const char* op);
     const Value* ReadProperty(const ObjectId& obj, const char* name) const;
-    bool RowFromList(const Record& r, const IVarList& values, const char* op, const char* rec,
-                     std::vector<Value>& row);
+    bool RowFromList(const RecordDecl& d, const IVarList& values, const char* op, const char* rec,
+                     Value* row);
     // Where a row added at row (-1: at the end) goes, or -1 (logged) when the
     // record is full or row is out of range.
-    int NewRowIndex(const ObjectId& obj, const Record& r, const char* rec, int row, const char* op);
+    int NewRowIndex(const ObjectId& obj, const Record& r, const RecordDecl& d, const char* rec,
+                    int row, const char* op);
     int AddHook(HookList& list, Hook hook);
     const std::vector<const Hook*>& CollectHooks(int kind, int classIndex, int id,
                                                  const std::string& event);
@@ -385,12 +403,14 @@ private:
 
     std::deque<ClassInfo> m_classes;
     std::unordered_map<std::string, int> m_classByName;
+    std::vector<std::unique_ptr<Layout>> m_layouts;  // by class index
+    std::unique_ptr<NameCache> m_nameCache;
 
     std::vector<std::unique_ptr<Object>> m_slots;  // index = ident - 1
     std::vector<uint32_t> m_serials;               // current serial per slot
     std::vector<uint32_t> m_freeSlots;
-    std::vector<std::unique_ptr<Object>> m_graveyard;             // dead, freed when dispatch ends
-    std::vector<std::unique_ptr<std::vector<Value>>> m_deadRows;  // likewise for record rows
+    std::vector<std::unique_ptr<Object>> m_graveyard;     // dead, freed when dispatch ends
+    mutable std::vector<std::vector<Value>> m_deadCells;  // likewise for moved cells
     uint64_t m_born = 0;  // creation counter: ObjectsOfClass and Players answer oldest first
     size_t m_liveObjects = 0;
 

@@ -1,6 +1,8 @@
 // Kernel class registry: classes, their property and record declarations,
 // and the checks that keep a name unique along each class chain.
 
+#include <cstring>
+
 #include "Kernel.h"
 #include "KernelInternal.h"
 
@@ -29,6 +31,9 @@ int Kernel::DeclareClass(const std::string& name, const std::string& parent) {
     info.parent = parentIndex;
     m_classes.push_back(std::move(info));
     m_classByName[name] = m_classes.back().index;
+    // A derived class starts with its base's slots, in the base's order.
+    m_layouts.push_back(parentIndex < 0 ? std::make_unique<Layout>()
+                                        : std::make_unique<Layout>(*m_layouts[parentIndex]));
     ++m_hooks->version;
     return m_classes.back().index;
 }
@@ -47,42 +52,71 @@ const ClassInfo* Kernel::GetClassInfo(const std::string& name) const {
     return GetClassInfo(ClassIndex(name));
 }
 
+bool Kernel::Derives(int classIndex, int base) const {
+    for (int c = classIndex; c >= 0; c = m_classes[c].parent)
+        if (c == base) return true;
+    return false;
+}
+
 bool Kernel::IsA(int classIndex, const std::string& base) const {
     for (const ClassInfo* c = GetClassInfo(classIndex); c != nullptr; c = GetClassInfo(c->parent))
         if (c->name == base) return true;
     return false;
 }
 
+const PropertyDecl* Kernel::FindProperty(int classIndex, std::string_view name) const {
+    if (classIndex < 0 || static_cast<size_t>(classIndex) >= m_layouts.size()) return nullptr;
+    const Layout& l = *m_layouts[classIndex];
+    auto it = l.propSlot.find(name);
+    return it == l.propSlot.end() ? nullptr : l.props[it->second];
+}
+
+const RecordDecl* Kernel::FindRecord(int classIndex, std::string_view name) const {
+    if (classIndex < 0 || static_cast<size_t>(classIndex) >= m_layouts.size()) return nullptr;
+    const Layout& l = *m_layouts[classIndex];
+    auto it = l.recordSlot.find(name);
+    return it == l.recordSlot.end() ? nullptr : l.records[it->second];
+}
+
+int Kernel::PropSlot(int classIndex, const char* name) const {
+    if (name == nullptr) return -1;
+    const Layout& l = *m_layouts[classIndex];
+    NameCache::Entry& e = m_nameCache->props[NameCache::Index(name, classIndex)];
+    // Same pointer, same class, and the text still the same: slots never move.
+    if (e.name == name && e.cls == classIndex &&
+        std::strcmp(l.props[e.slot]->name.c_str(), name) == 0)
+        return static_cast<int>(e.slot);
+    auto it = l.propSlot.find(std::string_view(name));
+    if (it == l.propSlot.end()) return -1;
+    e = {name, classIndex, it->second};
+    return static_cast<int>(it->second);
+}
+
+int Kernel::RecordSlot(int classIndex, const char* name) const {
+    if (name == nullptr) return -1;
+    const Layout& l = *m_layouts[classIndex];
+    NameCache::Entry& e = m_nameCache->records[NameCache::Index(name, classIndex)];
+    if (e.name == name && e.cls == classIndex &&
+        std::strcmp(l.records[e.slot]->name.c_str(), name) == 0)
+        return static_cast<int>(e.slot);
+    auto it = l.recordSlot.find(std::string_view(name));
+    if (it == l.recordSlot.end()) return -1;
+    e = {name, classIndex, it->second};
+    return static_cast<int>(it->second);
+}
+
 const PropertyDecl* Kernel::FindPropertyDecl(int classIndex, const std::string& name) const {
-    for (const ClassInfo* c = GetClassInfo(classIndex); c != nullptr; c = GetClassInfo(c->parent))
-        for (const PropertyDecl& p : c->properties)
-            if (p.name == name) return &p;
-    return nullptr;
+    return FindProperty(classIndex, name);
 }
 
 const RecordDecl* Kernel::FindRecordDecl(int classIndex, const std::string& name) const {
-    for (const ClassInfo* c = GetClassInfo(classIndex); c != nullptr; c = GetClassInfo(c->parent))
-        for (const RecordDecl& r : c->records)
-            if (r.name == name) return &r;
-    return nullptr;
+    return FindRecord(classIndex, name);
 }
 
 bool Kernel::CheckClass(int classIndex, const char* op, const char* name) {
     if (GetClassInfo(classIndex) != nullptr) return true;
     HostLog(Format("%s(%d, \"%s\") refused: no class with that index", op, classIndex,
                    name ? name : ""));
-    return false;
-}
-
-bool Kernel::NameTakenInTree(int classIndex, const std::string& name) const {
-    // Taken when the class, a base or a derived class already has it: an
-    // object sees the declarations of its whole chain, so a name may occur
-    // only once on any chain.
-    for (const ClassInfo& c : m_classes) {
-        if (!IsA(c.index, m_classes[classIndex].name) && !IsA(classIndex, c.name)) continue;
-        for (const PropertyDecl& p : c.properties)
-            if (p.name == name) return true;
-    }
     return false;
 }
 
@@ -103,7 +137,15 @@ bool Kernel::AddPropertyDecl(int classIndex, PropertyDecl decl, const char* op) 
                        decl.name.c_str(), decl.saveMode));
         return false;
     }
-    if (NameTakenInTree(classIndex, decl.name)) {
+    // Taken when the class, a base or a derived class already has it: an
+    // object sees the declarations of its whole chain, so a name may occur
+    // only once on any chain. Every class deriving from this one (itself
+    // included) holds its bases' names in its layout.
+    bool taken = false;
+    for (size_t c = 0; c < m_classes.size() && !taken; ++c)
+        taken = Derives(static_cast<int>(c), classIndex) &&
+                m_layouts[c]->propSlot.count(decl.name) != 0;
+    if (taken) {
         HostLog(Format("%s(%s, \"%s\") refused: the property is already declared", op, cls.c_str(),
                        decl.name.c_str()));
         return false;
@@ -118,6 +160,13 @@ bool Kernel::AddPropertyDecl(int classIndex, PropertyDecl decl, const char* op) 
         decl.initial = Normalise(decl.type, decl.initial);
     }
     m_classes[classIndex].properties.push_back(std::move(decl));
+    const PropertyDecl* added = &m_classes[classIndex].properties.back();
+    for (size_t c = 0; c < m_classes.size(); ++c) {
+        if (!Derives(static_cast<int>(c), classIndex)) continue;
+        Layout& l = *m_layouts[c];
+        l.propSlot.emplace(added->name, static_cast<uint32_t>(l.props.size()));
+        l.props.push_back(added);
+    }
     return true;
 }
 
@@ -209,17 +258,23 @@ bool Kernel::AddRecordDecl(int classIndex, RecordDecl decl, const char* op) {
                        decl.name.c_str(), decl.saveMode));
         return false;
     }
-    for (const ClassInfo& c : m_classes) {
-        if (!IsA(c.index, cls) && !IsA(classIndex, c.name)) continue;
-        for (const RecordDecl& r : c.records)
-            if (r.name == decl.name) {
-                HostLog(Format("%s(%s, \"%s\") refused: the record is already declared", op,
-                               cls.c_str(), decl.name.c_str()));
-                return false;
-            }
+    for (size_t c = 0; c < m_classes.size(); ++c) {
+        if (Derives(static_cast<int>(c), classIndex) &&
+            m_layouts[c]->recordSlot.count(decl.name) != 0) {
+            HostLog(Format("%s(%s, \"%s\") refused: the record is already declared", op,
+                           cls.c_str(), decl.name.c_str()));
+            return false;
+        }
     }
     decl.colTypes.resize(decl.cols, VTYPE_NONE);
     m_classes[classIndex].records.push_back(std::move(decl));
+    const RecordDecl* added = &m_classes[classIndex].records.back();
+    for (size_t c = 0; c < m_classes.size(); ++c) {
+        if (!Derives(static_cast<int>(c), classIndex)) continue;
+        Layout& l = *m_layouts[c];
+        l.recordSlot.emplace(added->name, static_cast<uint32_t>(l.records.size()));
+        l.records.push_back(added);
+    }
     return true;
 }
 

@@ -201,7 +201,7 @@ void Kernel::LeaveDispatch() {
     m_callStack.pop_back();
     if (m_depth == 0) {
         m_graveyard.clear();
-        m_deadRows.clear();
+        m_deadCells.clear();
         m_hooks->retired.clear();
     }
 }
@@ -259,13 +259,13 @@ void Kernel::CreateClasses() {
         std::stable_sort(list.begin(), list.end(), [](const Hook* a, const Hook* b) {
             return a->priority != b->priority ? a->priority < b->priority : a->seq < b->seq;
         });
-        Event e;
+        EventFields e;
         e.timeMs = m_now;
         e.kind = EventKind::ClassEvent;
         e.name = "OnCreateClass";
         e.text = m_classes[i].name;
-        e.args.Concat(args);
-        m_log.Add(std::move(e));
+        e.args = &args;
+        m_log.Add(e);
         RunHooks(list, none, none, args, false, nullptr);
         LeaveDispatch();
     }
@@ -282,14 +282,14 @@ int Kernel::RaiseClassEvent(const ObjectId& obj, const std::string& event, const
     }
     const ObjectId self = obj;
     const int cls = o->cls;
-    Event e;
+    EventFields e;
     e.timeMs = m_now;
     e.kind = EventKind::ClassEvent;
     e.name = event;
     e.sender = sender;
     e.target = self;
-    e.args.Concat(args);
-    m_log.Add(std::move(e));
+    e.args = &args;
+    m_log.Add(e);
     if (!EnterDispatch(event.c_str(), self)) return -1;
     const auto& hooks = CollectHooks(kClassEvent, cls, 0, event);
     int count = 0;
@@ -332,15 +332,15 @@ int Kernel::ClientMessage(const ObjectId& player, const IVarList& args) {
         return -1;
     }
     const ObjectId self = player;
-    Event e;
+    EventFields e;
     e.timeMs = m_now;
     e.kind = EventKind::Custom;
     e.name = "client";
     e.sender = self;
     e.target = self;
     e.id = args.IntVal(0);
-    e.args.Concat(args);
-    m_log.Add(std::move(e));
+    e.args = &args;
+    m_log.Add(e);
     if (!EnterDispatch("client message", self)) return -1;
     const auto& hooks = CollectHooks(kCustomHook, -1, args.IntVal(0), std::string());
     int count = 0;

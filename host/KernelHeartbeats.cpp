@@ -84,14 +84,14 @@ bool Kernel::AddHeartBeat(const ObjectId& obj, const char* name, int intervalMs)
     b.timer = m_wheel.Schedule(b.due, b.seq, payload, intervalMs);
     o->beats.push_back(idx);
     ++m_liveBeats;
-    if (m_log.enabled()) {
-        Event e;
+    {
+        EventFields e;
         e.timeMs = m_now;
         e.kind = EventKind::HeartbeatAdd;
         e.sender = obj;
-        e.name = beatName;
+        e.name = m_names[nit->second];
         e.id = intervalMs;
-        m_log.Add(std::move(e));
+        m_log.Add(e);
     }
     return true;
 }
@@ -105,13 +105,13 @@ void Kernel::DetachBeat(uint32_t idx, bool logRemoval) {
         auto& beats = o->beats;
         beats.erase(std::remove(beats.begin(), beats.end(), idx), beats.end());
     }
-    if (logRemoval && m_log.enabled()) {
-        Event e;
+    if (logRemoval) {
+        EventFields e;
         e.timeMs = m_now;
         e.kind = EventKind::HeartbeatRemove;
         e.sender = b.obj;
         e.name = m_names[b.name];
-        m_log.Add(std::move(e));
+        m_log.Add(e);
     }
     m_freeBeats.push_back(idx);
     --m_liveBeats;

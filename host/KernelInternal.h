@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -62,9 +63,39 @@ enum HookKind { kClassEvent = 0, kCommandHook = 1, kCustomHook = 2 };
 
 }  // namespace kernel_detail
 
+// A class's view of every declaration on its chain: a slot per property and
+// per record, found by name without building a string. Slots only grow (a
+// base class may declare more later); names point into the declarations,
+// which never move.
+struct Kernel::Layout {
+    std::vector<const PropertyDecl*> props;
+    std::unordered_map<std::string_view, uint32_t> propSlot;
+    std::vector<const RecordDecl*> records;
+    std::unordered_map<std::string_view, uint32_t> recordSlot;
+};
+
+struct Kernel::NameCache {
+    struct Entry {
+        const char* name = nullptr;
+        int cls = -1;
+        uint32_t slot = 0;
+    };
+    static constexpr size_t kSize = 1024;  // a power of two
+    Entry props[kSize];
+    Entry records[kSize];
+    static size_t Index(const char* name, int cls) {
+        const uintptr_t p = reinterpret_cast<uintptr_t>(name);
+        return ((p >> 3) ^ (p >> 13) ^ (static_cast<size_t>(cls) * 0x9e37u)) & (kSize - 1);
+    }
+};
+
+// Rows stored contiguously, row r at cells[r * cols ...].
 struct Kernel::Record {
-    const RecordDecl* decl = nullptr;
-    std::vector<std::unique_ptr<std::vector<Value>>> rows;  // rows never move their cells
+    std::vector<Value> cells;
+    int rows = 0;
+    // A text of a cell was handed out: the cells must not move while a
+    // dispatch runs (they go to the graveyard instead).
+    bool lent = false;
 };
 
 struct Kernel::Object {
@@ -76,8 +107,8 @@ struct Kernel::Object {
     ObjectId parent;
     std::u16string childName;
     std::vector<ObjectId> children;
-    std::unordered_map<std::string, Value> props;  // node-based: values never move
-    std::unordered_map<std::string, Record> records;
+    std::vector<Value> props;     // by the class layout's slot; empty until first used
+    std::vector<Record> records;  // likewise
     std::vector<uint32_t> beats;
     bool isPlayer = false;
     uint64_t born = 0;

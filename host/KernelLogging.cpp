@@ -24,12 +24,12 @@ std::string kernel_detail::Format(const char* fmt, ...) {
 // ---- logging ---------------------------------------------------------------------
 
 void Kernel::WriteLine(const char* channel, const char* line, EventKind kind) {
-    const std::string raw = Str(line);
-    Event e;
+    const std::string_view raw = line == nullptr ? std::string_view() : std::string_view(line);
+    EventFields e;
     e.timeMs = m_now;
     e.kind = kind;
     e.text = raw;
-    m_log.Add(std::move(e));
+    m_log.Add(e);
     if (m_logFile != nullptr) {
         // "[12.345s] [trace] line": the virtual time, then the channel once
         // (host lines already carry their "[host] " for the terminal).
@@ -45,7 +45,7 @@ void Kernel::WriteLine(const char* channel, const char* line, EventKind kind) {
         kind == EventKind::Trace ? m_options.traceToTerminal : m_options.echoToTerminal;
     if (show) {
         std::FILE* out = m_options.terminal != nullptr ? m_options.terminal : stdout;
-        const std::string utf8 = GbkToUtf8(raw);
+        const std::string utf8 = GbkToUtf8(std::string(raw));
         std::fprintf(out, "%s\n", utf8.c_str());
         std::fflush(out);
     }
@@ -64,14 +64,14 @@ void Kernel::HostLog(const std::string& line) {
 
 void Kernel::Note(const std::string& what, const std::string& detail, const ObjectId& obj,
                   const IVarList* args) {
-    Event e;
+    EventFields e;
     e.timeMs = m_now;
     e.kind = EventKind::Note;
     e.name = what;
     e.text = detail;
     e.sender = obj;
-    if (args != nullptr) e.args = *args;
-    m_log.Add(std::move(e));
+    e.args = args;
+    m_log.Add(e);
 }
 
 }  // namespace host

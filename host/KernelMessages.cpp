@@ -15,43 +15,43 @@ int Kernel::Command(const ObjectId& sender, const ObjectId& target, const IVarLi
     const ObjectId from = sender;
     const ObjectId to = target;
     const int id = args.IntVal(0);
-    Event e;
+    EventFields e;
     e.timeMs = m_now;
     e.kind = EventKind::Command;
     e.sender = from;
     e.target = to;
     e.id = id;
-    if (m_log.enabled()) e.args.Concat(args);
-    const uint64_t seq = m_log.Add(std::move(e));
+    e.args = &args;
+    const uint64_t seq = m_log.Add(e);
     const Object* o = Get(to);
     if (o == nullptr) {
         HostLog(Format("command %d to %s not delivered: no such object", id, Obj(to).c_str()));
-        if (Event* stored = m_log.Get(seq)) stored->result = 0;
+        m_log.SetResult(seq, 0);
         return 0;
     }
     const int cls = o->cls;
     if (!EnterDispatch("command", to)) {
-        if (Event* stored = m_log.Get(seq)) stored->result = 0;
+        m_log.SetResult(seq, 0);
         return 0;
     }
     const auto& hooks = CollectHooks(kCommandHook, cls, id, std::string());
     const int answer = RunHooks(hooks, to, from, args, true, nullptr);
     LeaveDispatch();
-    if (Event* stored = m_log.Get(seq)) stored->result = answer;
+    m_log.SetResult(seq, answer);
     return answer;
 }
 
 bool Kernel::Custom(const ObjectId& sender, const ObjectId& target, const IVarList& args) {
     const ObjectId from = sender;
     const ObjectId to = target;
-    Event e;
+    EventFields e;
     e.timeMs = m_now;
     e.kind = EventKind::Custom;
     e.sender = from;
     e.target = to;
     e.id = args.IntVal(0);
-    e.args.Concat(args);
-    m_log.Add(std::move(e));
+    e.args = &args;
+    m_log.Add(e);
     if (!Exists(to)) {
         HostLog(Format("custom message %d to %s not delivered: no such object", args.IntVal(0),
                        Obj(to).c_str()));
@@ -66,17 +66,17 @@ bool Kernel::Custom(const ObjectId& sender, const ObjectId& target, const IVarLi
 
 int Kernel::CommandByName(const char16_t* name, const IVarList& args) {
     const std::u16string who = Wide(name);
-    Event e;
+    EventFields e;
     e.timeMs = m_now;
     e.kind = EventKind::CommandByName;
     e.targetName = who;
     e.id = args.IntVal(0);
-    e.args.Concat(args);
+    e.args = &args;
     const ObjectId player = FindPlayer(who.c_str());
     if (!player.IsNull()) {
         e.target = player;
         e.result = 1;
-        m_log.Add(std::move(e));
+        m_log.Add(e);
         ObjectId sender = CurrentObject();
         if (!Exists(sender)) sender = player;
         Command(sender, player, args);
@@ -84,11 +84,11 @@ int Kernel::CommandByName(const char16_t* name, const IVarList& args) {
     }
     if (m_elsewhere.count(who) != 0) {
         e.result = 2;
-        m_log.Add(std::move(e));
+        m_log.Add(e);
         return 1;
     }
     e.result = 0;
-    m_log.Add(std::move(e));
+    m_log.Add(e);
     HostLog("command " + std::to_string(args.IntVal(0)) + " by name to u\"" + Utf16ToUtf8(who) +
             "\" not delivered: no such player online");
     return 0;
@@ -96,15 +96,15 @@ int Kernel::CommandByName(const char16_t* name, const IVarList& args) {
 
 bool Kernel::SysInfo(const ObjectId& player, int infoKind, const char* textId,
                      const IVarList& args) {
-    Event e;
+    EventFields e;
     e.timeMs = m_now;
     e.kind = EventKind::SysInfo;
     e.sender = player;
     e.target = player;
     e.id = infoKind;
-    e.name = Str(textId);
-    e.args.Concat(args);
-    m_log.Add(std::move(e));
+    if (textId != nullptr) e.name = textId;
+    e.args = &args;
+    m_log.Add(e);
     if (!Exists(player)) {
         HostLog("notice " + Str(textId) + " to " + Obj(player) + " not delivered: no such object");
         return false;
@@ -113,13 +113,13 @@ bool Kernel::SysInfo(const ObjectId& player, int infoKind, const char* textId,
 }
 
 bool Kernel::SysInfoByWorld(int infoKind, const char* textId, const IVarList& args) {
-    Event e;
+    EventFields e;
     e.timeMs = m_now;
     e.kind = EventKind::SysInfoByWorld;
     e.id = infoKind;
-    e.name = Str(textId);
-    e.args.Concat(args);
-    m_log.Add(std::move(e));
+    if (textId != nullptr) e.name = textId;
+    e.args = &args;
+    m_log.Add(e);
     return true;
 }
 
@@ -130,10 +130,11 @@ ObjectId Kernel::FindPlayer(const char16_t* name) {
     if (wanted.empty()) return {};
     for (const auto& slot : m_slots) {
         if (!slot || !slot->isPlayer) continue;
-        auto it = slot->props.find("Name");
-        if (it != slot->props.end() && TypeOf(it->second) == VTYPE_WIDESTR &&
-            std::get<std::u16string>(it->second) == wanted)
-            return slot->id;
+        const Layout& l = *m_layouts[slot->cls];
+        auto it = l.propSlot.find("Name");
+        if (it == l.propSlot.end() || it->second >= slot->props.size()) continue;
+        const Value& v = slot->props[it->second];
+        if (TypeOf(v) == VTYPE_WIDESTR && std::get<std::u16string>(v) == wanted) return slot->id;
     }
     return {};
 }
@@ -189,16 +190,18 @@ bool Kernel::CommandOffline(const char16_t* name, const ObjectId& player,
     const std::u16string who = Wide(name);
     auto it = m_offline.find(who);
     const bool ok = it != m_offline.end() && it->second == player;
-    Event e;
+    const std::string from =
+        "from u\"" + Utf16ToUtf8(Wide(senderName)) + "\" #" + std::to_string(senderNameId);
+    EventFields e;
     e.timeMs = m_now;
     e.kind = EventKind::CommandOffline;
     e.targetName = who;
     e.target = player;
     e.id = msg.IntVal(0);
     e.result = ok ? 1 : 0;
-    e.text = "from u\"" + Utf16ToUtf8(Wide(senderName)) + "\" #" + std::to_string(senderNameId);
-    e.args.Concat(msg);
-    m_log.Add(std::move(e));
+    e.text = from;
+    e.args = &msg;
+    m_log.Add(e);
     if (!ok)
         HostLog("offline command to u\"" + Utf16ToUtf8(who) + "\" refused: no such offline player");
     return ok;

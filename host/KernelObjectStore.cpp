@@ -166,10 +166,11 @@ std::vector<ObjectId> Kernel::Children(const ObjectId& obj) const {
 }
 
 std::vector<ObjectId> Kernel::ObjectsOfClass(const std::string& className) const {
-    if (ClassIndex(className) < 0) return {};
+    const int base = ClassIndex(className);
+    if (base < 0) return {};
     std::vector<const Object*> found;
     for (const auto& slot : m_slots)
-        if (slot && IsA(slot->cls, className)) found.push_back(slot.get());
+        if (slot && Derives(slot->cls, base)) found.push_back(slot.get());
     // Slots are reused, so slot order is not creation order.
     std::sort(found.begin(), found.end(),
               [](const Object* a, const Object* b) { return a->born < b->born; });
@@ -206,44 +207,57 @@ ObjectId Kernel::GetChild(const ObjectId& container, const char16_t* name) {
 
 // ---- properties -------------------------------------------------------------------------
 
+std::vector<Value>& Kernel::Props(Object& o) const {
+    const Layout& l = *m_layouts[o.cls];
+    if (o.props.size() < l.props.size()) {
+        std::vector<Value> grown;
+        grown.reserve(l.props.size());
+        grown = o.props;
+        for (size_t i = grown.size(); i < l.props.size(); ++i) grown.push_back(l.props[i]->initial);
+        // A dispatch may hold texts of the old values: keep them alive.
+        if (m_depth > 0 && !o.props.empty()) m_deadCells.push_back(std::move(o.props));
+        o.props = std::move(grown);
+    }
+    return o.props;
+}
+
 bool Kernel::WriteProperty(const ObjectId& obj, const char* name, Value value, const char* op) {
     Object* o = Get(obj);
-    const std::string prop = Str(name);
+    const std::string_view prop = name == nullptr ? std::string_view() : std::string_view(name);
     if (o == nullptr) {
-        HostLog(
-            Format("%s(%s, \"%s\") refused: no such object", op, Obj(obj).c_str(), prop.c_str()));
+        HostLog(Format("%s(%s, \"%s\") refused: no such object", op, Obj(obj).c_str(),
+                       std::string(prop).c_str()));
         return false;
     }
-    const PropertyDecl* decl = FindPropertyDecl(o->cls, prop);
-    if (decl == nullptr) {
+    const Layout& l = *m_layouts[o->cls];
+    const int slot = PropSlot(o->cls, name);
+    if (slot < 0) {
         HostLog(Format("%s(%s, \"%s\") refused: class %s has no such property", op,
-                       Obj(obj).c_str(), prop.c_str(), m_classes[o->cls].name.c_str()));
+                       Obj(obj).c_str(), std::string(prop).c_str(),
+                       m_classes[o->cls].name.c_str()));
         return false;
     }
+    const PropertyDecl* decl = l.props[slot];
     if (!Accepts(decl->type, value)) {
         HostLog(Format("%s(%s, \"%s\") refused: the property is %s, the value %s", op,
-                       Obj(obj).c_str(), prop.c_str(), TypeName(decl->type),
+                       Obj(obj).c_str(), std::string(prop).c_str(), TypeName(decl->type),
                        TypeName(TypeOf(value))));
         return false;
     }
-    value = Normalise(decl->type, std::move(value));
-    auto it = o->props.find(prop);
-    if (it == o->props.end()) {
-        const bool changed = value != decl->initial;
-        it = o->props.emplace(prop, std::move(value)).first;
-        if (!changed) return true;
-    } else {
-        if (it->second == value) return true;
-        it->second = std::move(value);
-    }
+    Value& stored = Props(*o)[slot];
+    if (decl->type == VTYPE_BOOL) value = Normalise(decl->type, std::move(value));
+    if (stored == value) return true;  // an unwritten property holds its initial value
+    stored = std::move(value);
     if (m_options.logPropertyChanges) {
-        Event e;
+        EventFields e;
         e.timeMs = m_now;
         e.kind = EventKind::Property;
         e.sender = obj;
-        e.name = prop;
-        e.args.AddValue(it->second);
-        m_log.Add(std::move(e));
+        e.name = decl->name;
+        HostVarList one;
+        if (m_log.enabled()) one.AddValue(stored);
+        e.args = &one;
+        m_log.Add(e);
     }
     return true;
 }
@@ -251,18 +265,14 @@ bool Kernel::WriteProperty(const ObjectId& obj, const char* name, Value value, c
 const Value* Kernel::ReadProperty(const ObjectId& obj, const char* name) const {
     Object* o = Get(obj);
     if (o == nullptr || name == nullptr) return nullptr;
-    auto it = o->props.find(name);
-    if (it != o->props.end()) return &it->second;
-    const PropertyDecl* decl = FindPropertyDecl(o->cls, name);
-    if (decl == nullptr) return nullptr;
-    // First read of an unwritten property: keep the initial value in the
-    // object, so the pointer handed out lives as long as the value.
-    return &o->props.emplace(name, decl->initial).first->second;
+    const int slot = PropSlot(o->cls, name);
+    if (slot < 0) return nullptr;
+    return &Props(*o)[slot];
 }
 
 bool Kernel::FindAttr(const ObjectId& obj, const char* name) {
     const Object* o = Get(obj);
-    return o != nullptr && name != nullptr && FindPropertyDecl(o->cls, name) != nullptr;
+    return o != nullptr && PropSlot(o->cls, name) >= 0;
 }
 
 bool Kernel::SetInt(const ObjectId& obj, const char* name, int value) {

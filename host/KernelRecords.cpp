@@ -1,4 +1,5 @@
-// Kernel records: per-object tables of typed rows, declared per class.
+// Kernel records: per-object tables of typed rows, declared per class and
+// stored contiguously, a row at a time by index.
 
 #include "Kernel.h"
 #include "KernelInternal.h"
@@ -9,37 +10,52 @@ using namespace kernel_detail;
 
 // ---- records -------------------------------------------------------------------------------
 
-Kernel::Record* Kernel::GetRecordPtr(const ObjectId& obj, const char* rec, const char* op) {
+Kernel::Record* Kernel::GetRecordPtr(const ObjectId& obj, const char* rec, const char* op,
+                                     const RecordDecl** decl) {
     Object* o = Get(obj);
-    const std::string name = Str(rec);
+    const std::string_view name = rec == nullptr ? std::string_view() : std::string_view(rec);
     if (o == nullptr) {
         if (op != nullptr)
             HostLog(Format("%s(%s, \"%s\") refused: no such object", op, Obj(obj).c_str(),
-                           name.c_str()));
+                           std::string(name).c_str()));
         return nullptr;
     }
-    auto it = o->records.find(name);
-    if (it != o->records.end()) return &it->second;
-    const RecordDecl* decl = FindRecordDecl(o->cls, name);
-    if (decl == nullptr) {
+    const Layout& l = *m_layouts[o->cls];
+    const int slot = RecordSlot(o->cls, rec);
+    if (slot < 0) {
         if (op != nullptr)
             HostLog(Format("%s(%s, \"%s\") refused: class %s has no such record", op,
-                           Obj(obj).c_str(), name.c_str(), m_classes[o->cls].name.c_str()));
+                           Obj(obj).c_str(), std::string(name).c_str(),
+                           m_classes[o->cls].name.c_str()));
         return nullptr;
     }
-    Record r;
-    r.decl = decl;
-    return &o->records.emplace(name, std::move(r)).first->second;
+    // Records a base class declared later are added as they are first used;
+    // Record moves keep the cells' storage where it is.
+    if (o->records.size() <= static_cast<size_t>(slot)) o->records.resize(l.records.size());
+    *decl = l.records[slot];
+    return &o->records[slot];
+}
+
+void Kernel::BeforeCellsMove(Record& r) {
+    if (!r.lent || m_depth == 0) return;
+    // Texts of these cells were handed out in this dispatch: keep the storage
+    // until it returns, and go on with a copy.
+    std::vector<Value> copy;
+    copy.reserve(r.cells.capacity());
+    copy = r.cells;
+    m_deadCells.push_back(std::move(r.cells));
+    r.cells = std::move(copy);
+    r.lent = false;
 }
 
 int Kernel::GetRecordRows(const ObjectId& obj, const char* rec) {
-    const Record* r = GetRecordPtr(obj, rec, nullptr);
-    return r ? static_cast<int>(r->rows.size()) : -1;
+    const RecordDecl* d = nullptr;
+    const Record* r = GetRecordPtr(obj, rec, nullptr, &d);
+    return r ? r->rows : -1;
 }
 
-bool Kernel::RowFromList(const Record& r, const IVarList& values, const char* op, const char* rec,
-                         std::vector<Value>& row) {
-    const RecordDecl& d = *r.decl;
+bool Kernel::RowFromList(const RecordDecl& d, const IVarList& values, const char* op,
+                         const char* rec, Value* row) {
     if (values.GetCount() != static_cast<uint64_t>(d.cols)) {
         HostLog(Format("%s(\"%s\") refused: %llu values for %d columns", op, rec,
                        static_cast<unsigned long long>(values.GetCount()), d.cols));
@@ -50,7 +66,6 @@ bool Kernel::RowFromList(const Record& r, const IVarList& values, const char* op
         HostLog(Format("%s(\"%s\") refused: a value of a type no cell can hold", op, rec));
         return false;
     }
-    row.clear();
     for (int c = 0; c < d.cols; ++c) {
         const Value& v = copy.At(static_cast<uint64_t>(c));
         if (!Accepts(d.colTypes[c], v)) {
@@ -58,17 +73,17 @@ bool Kernel::RowFromList(const Record& r, const IVarList& values, const char* op
                            TypeName(d.colTypes[c]), TypeName(TypeOf(v))));
             return false;
         }
-        row.push_back(Normalise(d.colTypes[c], v));
     }
+    for (int c = 0; c < d.cols; ++c) row[c] = Normalise(d.colTypes[c], copy.At(uint64_t(c)));
     return true;
 }
 
-int Kernel::NewRowIndex(const ObjectId& obj, const Record& r, const char* rec, int row,
-                        const char* op) {
-    const int rows = static_cast<int>(r.rows.size());
-    if (rows >= r.decl->maxRows) {
+int Kernel::NewRowIndex(const ObjectId& obj, const Record& r, const RecordDecl& d, const char* rec,
+                        int row, const char* op) {
+    const int rows = r.rows;
+    if (rows >= d.maxRows) {
         HostLog(Format("%s(%s, \"%s\") refused: the record is full (%d rows)", op, Obj(obj).c_str(),
-                       rec, r.decl->maxRows));
+                       rec, d.maxRows));
         return -1;
     }
     if (row < -1 || row > rows) {
@@ -79,81 +94,108 @@ int Kernel::NewRowIndex(const ObjectId& obj, const Record& r, const char* rec, i
     return row < 0 ? rows : row;
 }
 
+namespace {
+
+// Opens a row of blank cells at row at.
+Value* InsertRow(std::vector<Value>& cells, int cols, int at) {
+    const auto pos = cells.begin() + static_cast<std::ptrdiff_t>(at) * cols;
+    return &*cells.insert(pos, static_cast<size_t>(cols), Value{});
+}
+
+}  // namespace
+
 int Kernel::AddRecordBlankRow(const ObjectId& obj, const char* rec, int row) {
-    Record* r = GetRecordPtr(obj, rec, "AddRecordBlankRow");
+    const RecordDecl* d = nullptr;
+    Record* r = GetRecordPtr(obj, rec, "AddRecordBlankRow", &d);
     if (r == nullptr) return -1;
-    const int at = NewRowIndex(obj, *r, rec, row, "AddRecordBlankRow");
+    const int at = NewRowIndex(obj, *r, *d, rec, row, "AddRecordBlankRow");
     if (at < 0) return -1;
-    auto cells = std::make_unique<std::vector<Value>>();
-    for (int t : r->decl->colTypes) cells->push_back(StoredDefault(t));
-    r->rows.insert(r->rows.begin() + at, std::move(cells));
+    BeforeCellsMove(*r);
+    Value* cells = InsertRow(r->cells, d->cols, at);
+    for (int c = 0; c < d->cols; ++c) cells[c] = StoredDefault(d->colTypes[c]);
+    ++r->rows;
     return at;
 }
 
 int Kernel::AddRecordRowValues(const ObjectId& obj, const char* rec, int row,
                                const IVarList& values) {
-    Record* r = GetRecordPtr(obj, rec, "AddRecordRowValues");
+    const RecordDecl* d = nullptr;
+    Record* r = GetRecordPtr(obj, rec, "AddRecordRowValues", &d);
     if (r == nullptr) return -1;
-    const int at = NewRowIndex(obj, *r, rec, row, "AddRecordRowValues");
+    const int at = NewRowIndex(obj, *r, *d, rec, row, "AddRecordRowValues");
     if (at < 0) return -1;
-    auto cells = std::make_unique<std::vector<Value>>();
-    if (!RowFromList(*r, values, "AddRecordRowValues", rec, *cells)) return -1;
-    r->rows.insert(r->rows.begin() + at, std::move(cells));
+    std::vector<Value> cells(static_cast<size_t>(d->cols));
+    if (!RowFromList(*d, values, "AddRecordRowValues", rec, cells.data())) return -1;
+    BeforeCellsMove(*r);
+    Value* dst = InsertRow(r->cells, d->cols, at);
+    for (int c = 0; c < d->cols; ++c) dst[c] = std::move(cells[c]);
+    ++r->rows;
     return at;
 }
 
 bool Kernel::RemoveRecordRow(const ObjectId& obj, const char* rec, int row) {
-    Record* r = GetRecordPtr(obj, rec, "RemoveRecordRow");
+    const RecordDecl* d = nullptr;
+    Record* r = GetRecordPtr(obj, rec, "RemoveRecordRow", &d);
     if (r == nullptr) return false;
-    if (row < 0 || row >= static_cast<int>(r->rows.size())) {
+    if (row < 0 || row >= r->rows) {
         HostLog(Format("RemoveRecordRow(%s, \"%s\", %d) refused: no such row (%zu rows)",
-                       Obj(obj).c_str(), rec, row, r->rows.size()));
+                       Obj(obj).c_str(), rec, row, static_cast<size_t>(r->rows)));
         return false;
     }
     // The cells live on until the outermost dispatch returns (texts handed out).
-    if (m_depth > 0) m_deadRows.push_back(std::move(r->rows[row]));
-    r->rows.erase(r->rows.begin() + row);
+    BeforeCellsMove(*r);
+    const auto from = r->cells.begin() + static_cast<std::ptrdiff_t>(row) * d->cols;
+    r->cells.erase(from, from + d->cols);
+    --r->rows;
     return true;
 }
 
 bool Kernel::SetRecordRowValues(const ObjectId& obj, const char* rec, int row,
                                 const IVarList& values) {
-    Record* r = GetRecordPtr(obj, rec, "SetRecordRowValues");
+    const RecordDecl* d = nullptr;
+    Record* r = GetRecordPtr(obj, rec, "SetRecordRowValues", &d);
     if (r == nullptr) return false;
-    if (row < 0 || row >= static_cast<int>(r->rows.size())) {
+    if (row < 0 || row >= r->rows) {
         HostLog(Format("SetRecordRowValues(%s, \"%s\", %d) refused: no such row (%zu rows)",
-                       Obj(obj).c_str(), rec, row, r->rows.size()));
+                       Obj(obj).c_str(), rec, row, static_cast<size_t>(r->rows)));
         return false;
     }
-    std::vector<Value> cells;
-    if (!RowFromList(*r, values, "SetRecordRowValues", rec, cells)) return false;
-    *r->rows[row] = std::move(cells);
+    std::vector<Value> cells(static_cast<size_t>(d->cols));
+    if (!RowFromList(*d, values, "SetRecordRowValues", rec, cells.data())) return false;
+    Value* dst = &r->cells[static_cast<size_t>(row) * d->cols];
+    for (int c = 0; c < d->cols; ++c) dst[c] = std::move(cells[c]);
     return true;
 }
 
 bool Kernel::GetRecord(const ObjectId& obj, const std::string& rec,
                        std::vector<std::vector<Value>>& rows) const {
     rows.clear();
-    Record* r = const_cast<Kernel*>(this)->GetRecordPtr(obj, rec.c_str(), nullptr);
+    const RecordDecl* d = nullptr;
+    Record* r = const_cast<Kernel*>(this)->GetRecordPtr(obj, rec.c_str(), nullptr, &d);
     if (r == nullptr) return false;
-    for (const auto& row : r->rows) rows.push_back(*row);
+    for (int i = 0; i < r->rows; ++i) {
+        const auto from = r->cells.begin() + static_cast<std::ptrdiff_t>(i) * d->cols;
+        rows.emplace_back(from, from + d->cols);
+    }
     return true;
 }
 
 bool Kernel::ClearRecord(const ObjectId& obj, const std::string& rec) {
-    Record* r = GetRecordPtr(obj, rec.c_str(), "ClearRecord");
+    const RecordDecl* d = nullptr;
+    Record* r = GetRecordPtr(obj, rec.c_str(), "ClearRecord", &d);
     if (r == nullptr) return false;
-    while (!r->rows.empty())
-        RemoveRecordRow(obj, rec.c_str(), static_cast<int>(r->rows.size()) - 1);
+    BeforeCellsMove(*r);
+    r->cells.clear();
+    r->rows = 0;
     return true;
 }
 
 const Value* Kernel::Cell(const ObjectId& obj, const char* rec, int row, int col) const {
-    Record* r = const_cast<Kernel*>(this)->GetRecordPtr(obj, rec, nullptr);
-    if (r == nullptr || row < 0 || row >= static_cast<int>(r->rows.size())) return nullptr;
-    const std::vector<Value>& cells = *r->rows[row];
-    if (col < 0 || col >= static_cast<int>(cells.size())) return nullptr;
-    return &cells[col];
+    const RecordDecl* d = nullptr;
+    Record* r = const_cast<Kernel*>(this)->GetRecordPtr(obj, rec, nullptr, &d);
+    if (r == nullptr || row < 0 || row >= r->rows) return nullptr;
+    if (col < 0 || col >= d->cols) return nullptr;
+    return &r->cells[static_cast<size_t>(row) * d->cols + col];
 }
 
 int Kernel::QueryRecordInt(const ObjectId& obj, const char* rec, int row, int col) {
@@ -167,14 +209,21 @@ float Kernel::QueryRecordFloat(const ObjectId& obj, const char* rec, int row, in
 }
 
 const char* Kernel::QueryRecordString(const ObjectId& obj, const char* rec, int row, int col) {
+    const RecordDecl* d = nullptr;
+    Record* r = GetRecordPtr(obj, rec, nullptr, &d);
     const Value* v = Cell(obj, rec, row, col);
-    return v != nullptr && TypeOf(*v) == VTYPE_STRING ? std::get<std::string>(*v).c_str() : kEmpty;
+    if (v == nullptr || TypeOf(*v) != VTYPE_STRING) return kEmpty;
+    r->lent = true;
+    return std::get<std::string>(*v).c_str();
 }
 
 const char16_t* Kernel::QueryRecordWideStr(const ObjectId& obj, const char* rec, int row, int col) {
+    const RecordDecl* d = nullptr;
+    Record* r = GetRecordPtr(obj, rec, nullptr, &d);
     const Value* v = Cell(obj, rec, row, col);
-    return v != nullptr && TypeOf(*v) == VTYPE_WIDESTR ? std::get<std::u16string>(*v).c_str()
-                                                       : kEmptyWide;
+    if (v == nullptr || TypeOf(*v) != VTYPE_WIDESTR) return kEmptyWide;
+    r->lent = true;
+    return std::get<std::u16string>(*v).c_str();
 }
 
 ObjectId Kernel::QueryRecordObject(const ObjectId& obj, const char* rec, int row, int col) {
@@ -183,24 +232,25 @@ ObjectId Kernel::QueryRecordObject(const ObjectId& obj, const char* rec, int row
 }
 
 int Kernel::FindRecordRowInt(const ObjectId& obj, const char* rec, int col, int value) {
-    const Record* r = GetRecordPtr(obj, rec, nullptr);
-    if (r == nullptr || col < 0 || col >= r->decl->cols) return -1;
-    for (size_t i = 0; i < r->rows.size(); ++i) {
-        const Value& v = (*r->rows[i])[col];
-        if (TypeOf(v) == VTYPE_INT && std::get<int32_t>(v) == value) return static_cast<int>(i);
+    const RecordDecl* d = nullptr;
+    const Record* r = GetRecordPtr(obj, rec, nullptr, &d);
+    if (r == nullptr || col < 0 || col >= d->cols) return -1;
+    for (int i = 0; i < r->rows; ++i) {
+        const Value& v = r->cells[static_cast<size_t>(i) * d->cols + col];
+        if (TypeOf(v) == VTYPE_INT && std::get<int32_t>(v) == value) return i;
     }
     return -1;
 }
 
 int Kernel::FindRecordWideStr(const ObjectId& obj, const char* rec, int col,
                               const char16_t* value) {
-    const Record* r = GetRecordPtr(obj, rec, nullptr);
-    if (r == nullptr || col < 0 || col >= r->decl->cols) return -1;
-    const std::u16string wanted = Wide(value);
-    for (size_t i = 0; i < r->rows.size(); ++i) {
-        const Value& v = (*r->rows[i])[col];
-        if (TypeOf(v) == VTYPE_WIDESTR && std::get<std::u16string>(v) == wanted)
-            return static_cast<int>(i);
+    const RecordDecl* d = nullptr;
+    const Record* r = GetRecordPtr(obj, rec, nullptr, &d);
+    if (r == nullptr || col < 0 || col >= d->cols) return -1;
+    const std::u16string_view wanted = value == nullptr ? std::u16string_view() : value;
+    for (int i = 0; i < r->rows; ++i) {
+        const Value& v = r->cells[static_cast<size_t>(i) * d->cols + col];
+        if (TypeOf(v) == VTYPE_WIDESTR && std::get<std::u16string>(v) == wanted) return i;
     }
     return -1;
 }

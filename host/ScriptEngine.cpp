@@ -7,7 +7,6 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -193,6 +192,8 @@ struct ScriptEngine::Impl {
 
     int baseMetaRef = LUA_NOREF;                 // {__index = _G} for script environments
     std::unordered_map<std::string, int> cache;  // normalised path -> env registry ref
+    std::unordered_map<std::string, std::string> resolved;  // script name -> path
+    static constexpr size_t kMaxResolved = 4096;
 
     explicit Impl(std::string dir, ScriptLimits lim) : resourceDir(std::move(dir)), limits(lim) {
         if (!resourceDir.empty() && resourceDir.back() != '/' && resourceDir.back() != '\\') {
@@ -327,15 +328,27 @@ struct ScriptEngine::Impl {
             err = "script name must be relative to the resource directory";
             return false;
         }
-        std::stringstream parts(key);
-        std::string part;
-        while (std::getline(parts, part, '/')) {
-            if (part == "..") {
+        for (size_t start = 0; start <= key.size();) {
+            size_t end = key.find('/', start);
+            if (end == std::string::npos) end = key.size();
+            if (key.compare(start, end - start, "..") == 0) {
                 err = "script name must not leave the resource directory";
                 return false;
             }
+            start = end + 1;
         }
         return true;
+    }
+
+    // The path of a script name, worked out once per name (names come from
+    // resource files, so there are few; past kMaxResolved they are not kept).
+    const std::string* Resolved(const std::string& script, std::string& scratch,
+                                std::string& err) {
+        auto it = resolved.find(script);
+        if (it != resolved.end()) return &it->second;
+        if (!ResolvePath(script, scratch, err)) return nullptr;
+        if (resolved.size() >= kMaxResolved) return &scratch;
+        return &resolved.emplace(script, scratch).first->second;
     }
 
     void ResetLimits() {
@@ -465,8 +478,10 @@ struct ScriptEngine::Impl {
             err = "script engine unavailable (the Lua state could not be created)";
             return false;
         }
-        std::string key;
-        if (!ResolvePath(script, key, err)) return false;
+        std::string scratch;
+        const std::string* resolvedKey = Resolved(script, scratch, err);
+        if (resolvedKey == nullptr) return false;
+        const std::string& key = *resolvedKey;
 
         struct StackGuard {
             lua_State* L;

@@ -1,0 +1,83 @@
+// The packed event log: what goes in comes out unchanged, results can be set
+// later, and a capped long run keeps its memory bounded.
+#include <gtest/gtest.h>
+
+#include "EventLog.h"
+
+namespace {
+
+using host::Event;
+using host::EventFields;
+using host::EventFilter;
+using host::EventKind;
+using host::EventLog;
+using host::HostVarList;
+
+TEST(PackedEventLog, EveryFieldAndArgumentTypeRoundTrips) {
+    EventLog log;
+    HostVarList args;
+    args.AddInt(-7);
+    args.AddFloat(1.5f);
+    args.AddString("gbk\xb0\xa1");
+    args.AddWideStr(u"名字");
+    args.AddObject(ObjectId{3, 9});
+    args.AddInt64(int64_t{1} << 40);
+    const char bytes[] = {1, 0, 2};
+    args.AddUserData(bytes, sizeof bytes);
+    EventFields f;
+    f.kind = EventKind::CommandOffline;
+    f.timeMs = 12500;
+    f.sender = ObjectId{1, 2};
+    f.target = ObjectId{4, 5};
+    f.id = 1001;
+    f.result = 2;
+    f.name = "OnSelect";
+    f.text = "from u\"a\" #1";
+    f.targetName = u"Bob";
+    f.args = &args;
+    const uint64_t seq = log.Add(f);
+    log.Add(Event{});  // an empty event packs no bytes
+
+    const Event* e = log.Get(seq);
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(e->kind, EventKind::CommandOffline);
+    EXPECT_EQ(e->timeMs, 12500);
+    EXPECT_EQ(e->sender, (ObjectId{1, 2}));
+    EXPECT_EQ(e->target, (ObjectId{4, 5}));
+    EXPECT_EQ(e->id, 1001);
+    EXPECT_EQ(e->result, 2);
+    EXPECT_EQ(e->name, "OnSelect");
+    EXPECT_EQ(e->text, "from u\"a\" #1");
+    EXPECT_EQ(e->targetName, u"Bob");
+    EXPECT_EQ(host::ToValues(e->args), host::ToValues(args));
+    EXPECT_EQ(e->argsText, host::FormatVarList(args));
+
+    EXPECT_TRUE(log.SetResult(seq, 0));
+    EXPECT_EQ(log.FindFirst(EventFilter::OfKind(EventKind::CommandOffline))->result, 0);
+    EXPECT_FALSE(log.SetResult(99, 1));
+    EventFilter byText;
+    byText.contains = "obj#3:9";  // matched in the arguments' text, formatted on reading
+    EXPECT_EQ(log.Count(byText), 1u);
+}
+
+TEST(PackedEventLog, CappedLongRunFreesTheOldestBytes) {
+    EventLog log;
+    log.SetCapacity(1000);
+    HostVarList args;
+    args.AddString(std::string(200, 'x').c_str());
+    EventFields f;
+    f.kind = EventKind::Note;
+    f.args = &args;
+    size_t peak = 0;
+    for (int i = 0; i < 20000; ++i) {
+        f.id = i;
+        log.Add(f);
+        peak = std::max(peak, log.MemoryBytes());
+    }
+    EXPECT_LE(log.size(), 1000u);
+    EXPECT_EQ(log.events().back().id, 19999);
+    EXPECT_EQ(log.events().back().args.StringVal(0), std::string(200, 'x'));
+    EXPECT_LT(peak, 20000u * 200u / 4);  // far below what was ever added
+}
+
+}  // namespace
