@@ -23,6 +23,7 @@
 #include "VarList.h"
 #include "VarType.h"
 #include "WeightOdds.h"
+#include "XmlBounds.h"
 
 namespace tools {
 
@@ -813,6 +814,22 @@ void CheckClassFile(const std::string& dir, const CandidateTables& tables, Repor
         r.Add(file, 0, Severity::kError,
               "file not found: the NpcCreator class gets none of the properties and records the "
               "rule systems use");
+        return;
+    }
+    // Past a bound the loader refuses the file unparsed, and the parser must
+    // not see it here either: deep nesting overflows its stack.
+    const XmlBounds bounds = CheckXmlFileBounds(bytes.data(), bytes.size());
+    if (!bounds.within) {
+        const std::string what =
+            std::string(bounds.bound) == "size"
+                ? fmt::format("it is larger than {} bytes", kMaxXmlFileBytes)
+            : std::string(bounds.bound) == "nesting"
+                ? fmt::format("its elements nest deeper than {} levels", kMaxXmlDepth)
+                : fmt::format("an element has more than {} attributes", kMaxXmlAttributes);
+        r.Add(file, bounds.line, Severity::kError,
+              fmt::format("the class loader refuses this file ({}): the NpcCreator class gets no "
+                          "properties or records",
+                          what));
         return;
     }
     ClassRecorder recorder(WithSlash(dir));
