@@ -55,13 +55,12 @@ public:
                 p = Node(p, &declaration, &encoding);
                 if (declaration && m_encoding == TIXML_ENCODING_UNKNOWN) {
                     const char* e = encoding.c_str();
-                    m_encoding = *e == '\0' ||
-                                         Reader::StringEqual(e, "UTF-8", true,
-                                                             TIXML_ENCODING_UNKNOWN) ||
-                                         Reader::StringEqual(e, "UTF8", true,
-                                                             TIXML_ENCODING_UNKNOWN)
-                                     ? TIXML_ENCODING_UTF8
-                                     : TIXML_ENCODING_LEGACY;
+                    m_encoding =
+                        *e == '\0' ||
+                                Reader::StringEqual(e, "UTF-8", true, TIXML_ENCODING_UNKNOWN) ||
+                                Reader::StringEqual(e, "UTF8", true, TIXML_ENCODING_UNKNOWN)
+                            ? TIXML_ENCODING_UTF8
+                            : TIXML_ENCODING_LEGACY;
                 }
             } else if (*p != '<') {
                 p = Text(p);
@@ -97,8 +96,7 @@ private:
     const char* Refuse(const char* p, const char* bound) {
         m_result.within = false;
         m_result.bound = bound;
-        m_result.line =
-            1 + int(std::count(m_base, std::min(std::max(p, m_base), m_end), '\n'));
+        m_result.line = 1 + int(std::count(m_base, std::min(std::max(p, m_base), m_end), '\n'));
         return nullptr;
     }
 

@@ -4,6 +4,7 @@
 // again on their own: the element depth the parser reaches must be exactly
 // the depth the bounds walk predicted, so the walk cannot fall out of step
 // with the parser and let a deeper file through.
+#include <tinyxml.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,8 +13,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-
-#include <tinyxml.h>
 
 #include "../tests/RecordingKernel.h"
 #include "KernelWrapper.h"
@@ -50,7 +49,8 @@ const char* const kRefusable[] = {
 int ElementDepth(const TiXmlNode* node) {
     int deepest = 0;
     for (const TiXmlNode* c = node->FirstChild(); c != nullptr; c = c->NextSibling()) {
-        if (c->Type() == TiXmlNode::TINYXML_ELEMENT) deepest = std::max(deepest, 1 + ElementDepth(c));
+        if (c->Type() == TiXmlNode::TINYXML_ELEMENT)
+            deepest = std::max(deepest, 1 + ElementDepth(c));
     }
     return deepest;
 }
