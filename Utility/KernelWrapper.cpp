@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 #include <tinyxml.h>
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 #include <new>
@@ -12,6 +11,7 @@
 #include "IKernel.h"
 #include "Utility.h"
 #include "VarType.h"
+#include "XmlBounds.h"
 
 namespace {
 
@@ -28,9 +28,6 @@ const char kVisibleFailed[] =
 // Save modes the kernel understands besides the plain save flag.
 constexpr int kSaveModeColumns = 2;
 constexpr int kSaveModeXml = 3;
-
-// Class files are small; anything of 2 GiB or more is refused unread.
-constexpr off_t kMaxFileSize = off_t(0x7fffffff) + 1;
 
 inline char FoldAscii(char c) {
     return (c >= 'A' && c <= 'Z') ? char(c + ('a' - 'A')) : c;
@@ -131,36 +128,32 @@ void DeclareRecord(IKernel* kernel, int classIndex, const char* file, const TiXm
 // terminator.
 constexpr size_t kParsePadding = 16;
 
-// Only a plain file of sane size is read: a directory reports a bogus length
-// that would become a huge allocation. Line ends are normalised to LF as the
-// parser's own loader does, and the text stops at the first NUL byte as it
-// did there. Read failures, including running out of memory, are an
-// unreadable file.
+// Only a plain file within the size bound is read: a directory reports a
+// bogus length that would become a huge allocation. Line ends are normalised
+// to LF as the parser's own loader does, and the text stops at the first NUL
+// byte as it did there. Text nested deeper than the parser can take (it
+// recurses per level) or with an element of endless attributes is refused
+// like a malformed file. Read failures, including running out of memory, are
+// an unreadable file.
 bool LoadDocument(TiXmlDocument& doc, const std::string& path) {
     std::FILE* fp = std::fopen(path.c_str(), "rb");
     if (fp == nullptr) return false;
     struct stat st;
-    bool ok = ::fstat(::fileno(fp), &st) == 0 && S_ISREG(st.st_mode) && st.st_size < kMaxFileSize;
-    std::string text;
+    bool ok = ::fstat(::fileno(fp), &st) == 0 && S_ISREG(st.st_mode) &&
+              st.st_size <= off_t(kMaxXmlFileBytes);
     if (ok) {
         try {
             const size_t size = static_cast<size_t>(st.st_size);
-            text.resize(size + kParsePadding, '\0');
-            ok = size == 0 || std::fread(&text[0], size, 1, fp) == 1;
+            std::string bytes(size, '\0');
+            ok = size == 0 || std::fread(&bytes[0], size, 1, fp) == 1;
             if (ok) {
-                // CR LF and a lone CR both become LF, in place.
-                size_t out = 0;
-                for (size_t in = 0; in < size && text[in] != '\0'; ++in) {
-                    if (text[in] == '\r') {
-                        text[out++] = '\n';
-                        if (in + 1 < size && text[in + 1] == '\n') ++in;
-                    } else {
-                        text[out++] = text[in];
-                    }
+                std::string text = NormaliseXmlText(bytes.data(), bytes.size());
+                ok = CheckXmlBounds(text).within;
+                if (ok) {
+                    text.resize(text.size() + kParsePadding, '\0');
+                    doc.Parse(text.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
+                    ok = !doc.Error();
                 }
-                std::fill(text.begin() + static_cast<std::ptrdiff_t>(out), text.end(), '\0');
-                doc.Parse(text.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
-                ok = !doc.Error();
             }
         } catch (const std::bad_alloc&) {
             ok = false;

@@ -1,8 +1,13 @@
 // Arbitrary bytes as a class-definition file, declared through a recording
 // kernel. The first byte picks which kinds of declaration the kernel refuses,
-// so the error reports run too.
+// so the error reports run too. Files within the nesting bounds are parsed
+// again on their own: the element depth the parser reaches must be exactly
+// the depth the bounds walk predicted, so the walk cannot fall out of step
+// with the parser and let a deeper file through.
+#include <tinyxml.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -11,6 +16,7 @@
 
 #include "../tests/RecordingKernel.h"
 #include "KernelWrapper.h"
+#include "XmlBounds.h"
 
 namespace {
 
@@ -40,6 +46,15 @@ const char* const kRefusable[] = {
     "AddProperty", "AddPropertySaveMode", "AddVisibleProperty", "AddVisiblePropertySaveMode",
     "AddRecord",   "AddRecordSaveMode",   "SetRecordColType",   "SetRecordVisible"};
 
+int ElementDepth(const TiXmlNode* node) {
+    int deepest = 0;
+    for (const TiXmlNode* c = node->FirstChild(); c != nullptr; c = c->NextSibling()) {
+        if (c->Type() == TiXmlNode::TINYXML_ELEMENT)
+            deepest = std::max(deepest, 1 + ElementDepth(c));
+    }
+    return deepest;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -66,5 +81,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(kernel.Count("Echo") == 2 * refusals);
     Check(kernel.Count("Trace") == 2 * refusals);
     if (!read) Check(kernel.Calls().size() == 1);  // only the resource path was asked
+
+    const char* bytes = reinterpret_cast<const char*>(data + 1);
+    const XmlBounds bounds = CheckXmlFileBounds(bytes, size - 1);
+    if (!bounds.within) {
+        Check(!read && bounds.line >= 1);
+        return 0;
+    }
+    Check(bounds.depth <= kMaxXmlDepth);
+    std::string text = NormaliseXmlText(bytes, size - 1);
+    text.resize(text.size() + 16, '\0');
+    TiXmlDocument doc;
+    doc.Parse(text.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
+    Check(ElementDepth(&doc) == bounds.depth);
+    Check(read == !doc.Error());
     return 0;
 }

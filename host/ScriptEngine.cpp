@@ -165,6 +165,15 @@ constexpr int kMaxResults = 256;
 // Instructions between two budget checks.
 constexpr int kHookStep = 1000;
 constexpr const char* kBudgetMessage = "instruction budget exceeded";
+// Lua-to-Lua calls cost no C stack, so Lua itself stops a recursion only at
+// a million stack slots, after a long time spent growing and collecting the
+// stack. No rules script needs more than a few levels.
+constexpr int kMaxCallDepth = 1000;
+// Bytes one call may allocate in all. Below the engine's memory cap a script
+// can churn through allocations (each refusal frees again after a full
+// collection); this bounds that work as the instruction budget bounds plain
+// loops.
+constexpr size_t kAllocationBudget = 8u << 20;
 
 // A converted result, held until every result converted cleanly so that a
 // failure appends nothing.
@@ -185,10 +194,13 @@ struct ScriptEngine::Impl {
     lua_State* L = nullptr;
 
     size_t used = 0;
-    bool capHit = false;      // the allocator refused during the current call
-    bool enforceCap = false;  // off while the state is being built
-    uint64_t executed = 0;    // instructions counted in the current call
-    bool budgetHit = false;
+    bool capHit = false;               // the allocator refused during the current call
+    bool enforceCap = false;           // off while the state is being built
+    uint64_t executed = 0;             // instructions counted in the current call
+    bool budgetHit = false;            // a limit stopped the current call (see stopReason)
+    const char* stopReason = nullptr;  // which one: nullptr for the instruction budget
+    size_t allocated = 0;              // bytes allocated in the current call
+    bool allocationHit = false;
 
     int baseMetaRef = LUA_NOREF;                 // {__index = _G} for script environments
     std::unordered_map<std::string, int> cache;  // normalised path -> env registry ref
@@ -237,6 +249,13 @@ struct ScriptEngine::Impl {
             self->capHit = true;
             return nullptr;
         }
+        if (nsize > old && self->enforceCap) {
+            self->allocated += nsize - old;
+            if (self->allocated > kAllocationBudget) {
+                self->allocationHit = true;
+                return nullptr;
+            }
+        }
         void* p = std::realloc(ptr, nsize);
         if (p == nullptr) {
             if (nsize > old) self->capHit = true;
@@ -250,7 +269,18 @@ struct ScriptEngine::Impl {
         Impl* self = From(L);
         if (self->limits.instructionBudget == 0) return;
         self->executed += uint64_t(lua_gethookcount(L));
-        if (self->budgetHit || self->executed > self->limits.instructionBudget) {
+        lua_Debug deep;
+        if (!self->budgetHit) {
+            // The walk to the limit level stops at the bottom of the stack,
+            // so shallow scripts pay only for the levels they use.
+            if (lua_getstack(L, kMaxCallDepth, &deep)) {
+                self->stopReason = "call depth limit";
+            } else if (self->allocationHit) {
+                self->stopReason = "allocation budget";
+            }
+        }
+        if (self->budgetHit || self->stopReason != nullptr ||
+            self->executed > self->limits.instructionBudget) {
             self->budgetHit = true;
             // From now on fire on every instruction, on this thread and the
             // main one, so a script that catches the error with pcall or a
@@ -354,6 +384,9 @@ struct ScriptEngine::Impl {
     void ResetLimits() {
         executed = 0;
         budgetHit = false;
+        stopReason = nullptr;
+        allocated = 0;
+        allocationHit = false;
         capHit = false;
         if (limits.instructionBudget != 0) {
             int step = int(std::min<uint64_t>(kHookStep, limits.instructionBudget));
@@ -364,6 +397,15 @@ struct ScriptEngine::Impl {
     }
 
     std::string DescribeFailure(int status) {
+        if (budgetHit && stopReason != nullptr &&
+            std::strcmp(stopReason, "call depth limit") == 0) {
+            return "call depth limit of " + std::to_string(kMaxCallDepth) +
+                   " levels exceeded (stack overflow)";
+        }
+        if (allocationHit && !capHit) {
+            return "memory cap: allocation budget of " + std::to_string(kAllocationBudget) +
+                   " bytes per call exceeded";
+        }
         if (capHit || status == LUA_ERRMEM) {
             return "memory cap of " + std::to_string(limits.memoryCap) + " bytes exceeded";
         }
@@ -518,9 +560,9 @@ struct ScriptEngine::Impl {
         }
         int base = lua_gettop(L) - nargs;  // index of the function
         int status = lua_pcall(L, nargs, nres, handler);
-        if (status != LUA_OK || capHit) {
+        if (status != LUA_OK || capHit || allocationHit) {
             err = DescribeFailure(status);
-            if (capHit) {
+            if (capHit || allocationHit) {
                 // The script's globals may be what holds the memory: start it
                 // afresh next time rather than failing every later call.
                 Forget(key);

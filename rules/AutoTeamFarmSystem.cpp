@@ -1,5 +1,8 @@
 #include "AutoTeamFarmSystem.h"
 
+#include <cstdio>
+#include <cstring>
+
 #include "Extern.h"
 #include "Guard.h"
 #include "Utility.h"
@@ -12,6 +15,12 @@ constexpr const char* kFarmRecord = "AutoTeamRec";
 constexpr const char* kTeamRecord = "team";
 constexpr const char* kFarmProperty = "AutoTeamFarm";
 constexpr const char* kWaitBeat = "AutoTeamFarmSystem::H_WaitLaunchFight";
+// What makes an object a farm: the creator records SelectCreator draws from,
+// and not being one of the area boss system's points.
+constexpr const char* kModelRecord = "ModelInfoRec";
+constexpr const char* kNpcRecord = "NPCInfoRec";
+constexpr const char* kAreaBossConfig = "AreaBossNPCCreator";
+constexpr int kAreaBossCreatorType = 1;
 
 constexpr int kJoinMessage = 150493;
 constexpr int kQuitMessage = 150497;
@@ -70,6 +79,55 @@ std::u16string LeaderNameOf(IKernel* kernel, const ObjectId& player) {
 bool IsSignedUp(IKernel* kernel, const ObjectId& player) {
     if (!kernel->FindAttr(player, kFarmProperty)) return false;
     return kernel->Exists(kernel->QueryObject(player, kFarmProperty));
+}
+
+// Why the object named in a sign-up is no farm, or null when it is one. The
+// object comes from the client: a boss point would hand out its fights
+// without its own select rules (976, IsFighting, the fight count), and any
+// other object has no encounter to start.
+const char* NoFarmReason(IKernel* kernel, const ObjectId& farm) {
+    const char* config = kernel->GetConfig(farm);
+    if ((config != nullptr && std::strcmp(config, kAreaBossConfig) == 0) ||
+        (kernel->FindAttr(farm, "CreatorType") &&
+         kernel->QueryInt(farm, "CreatorType") == kAreaBossCreatorType)) {
+        return "an area boss point";
+    }
+    if (kernel->GetRecordRows(farm, kModelRecord) < 0 ||
+        kernel->GetRecordRows(farm, kNpcRecord) < 0) {
+        return "not an NpcCreator object";
+    }
+    return nullptr;
+}
+
+// Log text of a player name: printable ASCII as it is, every other code unit
+// as \uXXXX, so the line stays plain bytes whatever the name holds.
+std::string LogName(const std::u16string& name) {
+    std::string out;
+    for (const char16_t c : name) {
+        if (c >= 0x20 && c < 0x7f) {
+            out.push_back(char(c));
+        } else {
+            char buf[16];
+            std::snprintf(buf, sizeof buf, "\\u%04X", unsigned(c));
+            out += buf;
+        }
+    }
+    return out;
+}
+
+std::string LogObject(IKernel* kernel, const ObjectId& obj) {
+    const char* config = kernel->GetConfig(obj);
+    return "obj#" + std::to_string(obj.ident) + ":" + std::to_string(obj.serial) + " (config \"" +
+           (config != nullptr ? config : "") + "\")";
+}
+
+void TraceNoFarm(IKernel* kernel, const char* what, const ObjectId& player, const ObjectId& farm,
+                 const char* reason) {
+    const std::string line = std::string("AutoTeamFarmSystem: ") + what + ": player \"" +
+                             LogName(NameOf(kernel, player)) + "\" obj#" +
+                             std::to_string(player.ident) + ":" + std::to_string(player.serial) +
+                             " named " + LogObject(kernel, farm) + ", " + reason;
+    kernel->Trace(line.c_str());
 }
 
 // The member operations keep no state, so when Init failed and no instance
@@ -216,9 +274,11 @@ int AutoTeamFarmSystem::OnJoinRequest(IKernel* kernel, const ObjectId& self, con
                                       const IVarList& args) {
     const ObjectId farm = args.ObjectVal(1);
     if (!kernel->Exists(farm) || !kernel->Exists(self)) return 1;
-    // The farm object comes from the client: anything without a sign-up
-    // record is no farm, and must not get rows written into it or have an
-    // encounter started on it.
+    if (const char* reason = NoFarmReason(kernel, farm)) {
+        TraceNoFarm(kernel, "sign-up refused", self, farm, reason);
+        return 1;
+    }
+    // A creator without the sign-up record cannot take rows.
     if (kernel->GetRecordRows(farm, kFarmRecord) < 0) return 1;
 
     AutoTeamFarmSystem& module = Farm();
@@ -281,6 +341,12 @@ int AutoTeamFarmSystem::H_WaitLaunchFight(IKernel* kernel, const ObjectId& playe
 
     const ObjectId farm = kernel->QueryObject(player, kFarmProperty);
     if (!kernel->Exists(farm)) {
+        kernel->RemoveHeartBeat(player, kWaitBeat);
+        return 1;
+    }
+    // The farm's data may have changed since the sign-up.
+    if (const char* reason = NoFarmReason(kernel, farm)) {
+        TraceNoFarm(kernel, "no encounter started", player, farm, reason);
         kernel->RemoveHeartBeat(player, kWaitBeat);
         return 1;
     }

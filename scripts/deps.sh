@@ -8,7 +8,7 @@ packages=(
   libtinyxml-dev liblua5.4-dev libcli11-dev libfmt-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev libinih-dev libsimpleini-dev
   clang libclang-rt-14-dev binutils dpkg-dev file
-  valgrind time libcpp-httplib-dev chromium chromium-driver python3-selenium
+  valgrind time libcpp-httplib-dev chromium chromium-driver python3-selenium locales
 )
 
 missing=()

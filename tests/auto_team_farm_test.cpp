@@ -195,6 +195,38 @@ protected:
     ObjectId farm;
 };
 
+// A crafted sign-up may name an area boss point (its fights must go through
+// its own select rules) or an object of another class that happens to carry
+// the sign-up record: each is refused with one Trace line, nothing stored.
+TEST_F(FarmFlow, SignUpAtABossPointOrANonCreatorIsRefusedWithOneTraceLine) {
+    host::ObjectSpec bossDef;
+    bossDef.className = "NpcCreator";
+    bossDef.config = "AreaBossNPCCreator";
+    bossDef.scene = scene;
+    const ObjectId boss = kernel.CreateObject(bossDef);
+    kernel.DeclareClass("Board");
+    kernel.DeclareRecord("Board", "AutoTeamRec", {VTYPE_WIDESTR, VTYPE_INT}, 8);
+    host::ObjectSpec boardDef;
+    boardDef.className = "Board";
+    boardDef.scene = scene;
+    const ObjectId board = kernel.CreateObject(boardDef);
+
+    for (const ObjectId& at : {boss, board}) {
+        const ObjectId p = Player(at == boss ? u"Ann" : u"Bob", 1);
+        const uint64_t from = Mark();
+        SignUp(p, at);
+        ExpectNoTrace(p, at);
+        EventFilter f = EventFilter::OfKind(EventKind::Trace);
+        f.fromSeq = from;
+        f.contains = "sign-up refused";
+        EXPECT_EQ(kernel.log().Count(f), 1u);
+    }
+    // An ordinary farm still takes the sign-up.
+    const ObjectId cal = Player(u"Cal", 1);
+    SignUp(cal, farm);
+    ExpectWaiting(cal, farm);
+}
+
 // A full team of five signed up at the farm; the first is its leader.
 class FullTeamFarm : public FarmFlow {
 protected:

@@ -13,6 +13,7 @@
 
 #include "KernelWrapper.h"
 #include "RecordingKernel.h"
+#include "TempResources.h"
 #include "World.h"
 
 using ::testing::ElementsAre;
@@ -485,6 +486,30 @@ TEST(ClassXmlEndToEnd, HostHoldsNpcCreatorAsTheClassFileDeclares) {
         EXPECT_THAT(team->colTypes, ElementsAre(5, 2));
         EXPECT_TRUE(team->visible);
         EXPECT_EQ(team->visibleName, "AutoTeamRec");
+    });
+    world.Stop();
+}
+
+// A class file nested 100,000 deep would overflow the parser's stack: it is
+// refused unparsed like a malformed file, and the world goes on.
+TEST(ClassXmlEndToEnd, DeeplyNestedClassFileDeclaresNothingAndTheWorldRuns) {
+    TempResources res;
+    std::string deep = "<Object>";
+    for (int i = 0; i < 100000; ++i) deep += "<a>";
+    res.Write("Struct\\NPC\\NpcCreator.xml", deep);
+    host::WorldOptions options;
+    options.pluginPath = TEST_PLUGIN_PATH;
+    options.resourceDir = res.Dir();
+    options.quiet = true;
+    host::World world(options);
+    ASSERT_TRUE(world.Start()) << world.error();
+    world.Run([](host::Kernel& k) {
+        const host::ClassInfo* cls = k.GetClassInfo("NpcCreator");
+        ASSERT_NE(cls, nullptr);
+        EXPECT_TRUE(cls->properties.empty());
+        EXPECT_TRUE(cls->records.empty());
+        const ObjectId scene = k.CreateScene("s", 1);
+        EXPECT_TRUE(k.Exists(k.CreatePlayer(u"Hero", 1, scene)));
     });
     world.Stop();
 }

@@ -277,11 +277,13 @@ TEST_F(NpcCreatorTest, SlotTypesOutsideZeroToThreeAreRefusedAtLoad) {
 
 TEST_F(NpcCreatorTest, FixedSlotsOutsideTheFormationAreRefusedAtLoad) {
     Load("", "[7]\na=1,9,3\nb=2,-1,3\nc=3,8.99,3\nd=4,-0.5,3\ne=5,nan,3\nf=6,1e30,3\ng=7,0,3\n");
-    // 8.99 and -0.5 truncate to slots 8 and 0.
-    EXPECT_EQ(ConfigsOf(NpcCreatorSystem::s_creatorProbTable.at(7)), (std::vector<int>{3, 4, 7}));
+    // 8.99 and -0.5 truncate to slots 8 and 0; "nan" is no decimal number
+    // and reads as 0, slot 0.
+    EXPECT_EQ(ConfigsOf(NpcCreatorSystem::s_creatorProbTable.at(7)),
+              (std::vector<int>{3, 4, 5, 7}));
     const std::string line = "NpcCreatorSystem LoadNpcCreatorInfo error! fixed slot out of range";
-    EXPECT_EQ(Traces(), (std::vector<std::string>{line, "1,9,3", line, "2,-1,3", line, "5,nan,3",
-                                                  line, "6,1e30,3"}));
+    EXPECT_EQ(Traces(),
+              (std::vector<std::string>{line, "1,9,3", line, "2,-1,3", line, "6,1e30,3"}));
 }
 
 // ---- lifecycle ----------------------------------------------------------------------

@@ -525,3 +525,31 @@ TEST(ScriptText, Utf8RoundTripsAndInvalidBytesAreReplaced) {
 }
 
 }  // namespace
+
+// Runaway scripts stop at a limit that is cheap to reach, each with one log
+// line naming that limit, and the engine answers the next call normally.
+TEST_F(ScriptEngineTest, RunawayScriptsStopAtANamedLimit) {
+    Write("r.lua", R"(
+        function recurse(n) return recurse((n or 0) + 1) + 1 end
+        function churn() while true do pcall(string.rep, "x", 60000000) end end
+        function grow() local t = {} while true do t[#t + 1] = {} end end
+        function fine() return 7 end
+    )");
+    auto engine = Make();
+    const std::pair<const char*, const char*> cases[] = {
+        {"recurse", "call depth limit of 1000 levels exceeded"},
+        {"churn", "memory cap: allocation budget of"},
+        {"grow", "memory cap: allocation budget of"},
+    };
+    for (const auto& [function, limit] : cases) {
+        log_.clear();
+        CVarList args, results;
+        EXPECT_FALSE(engine->Call("r.lua", function, args, 1, results)) << function;
+        EXPECT_EQ(results.GetCount(), 0u);
+        ASSERT_EQ(log_.size(), 1u) << function;
+        EXPECT_NE(log_[0].find(limit), std::string::npos) << log_[0];
+        CVarList none, answer;
+        ASSERT_TRUE(engine->Call("r.lua", "fine", none, 1, answer)) << "after " << function;
+        EXPECT_EQ(answer.IntVal(0), 7);
+    }
+}

@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <clocale>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <string>
 #include <thread>
@@ -283,6 +285,32 @@ TEST(Periods, BelowOneSecondMeansSixty) {
     EXPECT_EQ(PeriodOrDefault(-5), 60);
     EXPECT_EQ(PeriodOrDefault(1), 1);
     EXPECT_EQ(PeriodOrDefault(3600), 3600);
+}
+
+// A host that switches to a decimal-comma locale reads the same weights,
+// and hexadecimal, "inf" and "nan" read as their leading decimal part. The
+// locale is compiled into a scratch directory when the system has none.
+TEST(StringToFloat, ReadsTheSameUnderADecimalCommaLocale) {
+    std::string made;
+    if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr) {
+        char dir[] = "/tmp/locale_test.XXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        made = dir;
+        const std::string cmd = "localedef -i de_DE -f UTF-8 " + made + "/de_DE.UTF-8 2>/dev/null";
+        if (std::system(cmd.c_str()) != 0) GTEST_SKIP() << "localedef cannot build de_DE.UTF-8";
+        setenv("LOCPATH", made.c_str(), 1);
+        ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr);
+    }
+    ASSERT_EQ(std::strtod("0,5", nullptr), 0.5);  // the locale is in force
+    const std::pair<const char*, float> cases[] = {
+        {"0.5", 0.5f}, {" -1.25e1", -12.5f}, {"0,5", 0.0f}, {"inf", 0.0f},
+        {"nan", 0.0f}, {"0x1", 0.0f},        {"2x", 2.0f},  {"1e", 1.0f},
+    };
+    for (const auto& [text, want] : cases) EXPECT_EQ(StringToFloat(text), want) << text;
+    EXPECT_EQ(StringToInt(" 42abc"), 42);
+    std::setlocale(LC_ALL, "C");
+    unsetenv("LOCPATH");
+    if (!made.empty() && std::system(("rm -rf '" + made + "'").c_str()) != 0) std::perror("rm");
 }
 
 }  // namespace

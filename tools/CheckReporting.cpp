@@ -86,8 +86,10 @@ NumberCheck CheckWhole(const std::string& text) {
 NumberCheck CheckReal(const std::string& text) {
     NumberCheck c;
     const char* s = text.c_str();
-    char* end = nullptr;
-    const double v = std::strtod(s, &end);
+    // The plug-in's own reading: decimal only, so hexadecimal, "inf" and
+    // "nan" end the number where their decimal part ends.
+    const char* end = s + DecimalNumberLength(s);
+    const float v = StringToFloat(s);
     if (end == s) {
         c.clean = false;
         c.reason = "is not a number: the plug-in reads it as 0";
@@ -101,7 +103,7 @@ NumberCheck CheckReal(const std::string& text) {
             "is not a number: the plug-in reads it as " + ShortestFloatText(StringToFloat(s));
         return c;
     }
-    if (!std::isfinite(v) || !std::isfinite(float(v))) {
+    if (!std::isfinite(v)) {
         c.clean = false;
         c.rule = "number-out-of-range";
         c.reason = "is not a finite number";

@@ -9,6 +9,7 @@
 #include "ResourceCheckers.h"
 #include "TextCodec.h"
 #include "VarType.h"
+#include "XmlBounds.h"
 
 namespace tools {
 namespace check {
@@ -135,6 +136,22 @@ void CheckClassFile(const std::string& dir, const CandidateTables& tables, Repor
     }
     if (ReportEncoding(file, bytes, "the NpcCreator class gets no properties or records",
                        "the class loader stops reading the file there", r)) {
+        return;
+    }
+    // Past a bound the loader refuses the file unparsed, and the parser must
+    // not see it here either: deep nesting overflows its stack.
+    const XmlBounds bounds = CheckXmlFileBounds(bytes.data(), bytes.size());
+    if (!bounds.within) {
+        const std::string what =
+            std::string(bounds.bound) == "size"
+                ? fmt::format("it is larger than {} bytes", kMaxXmlFileBytes)
+            : std::string(bounds.bound) == "nesting"
+                ? fmt::format("its elements nest deeper than {} levels", kMaxXmlDepth)
+                : fmt::format("an element has more than {} attributes", kMaxXmlAttributes);
+        r.Add(file, bounds.line, Severity::kError, "class-file-bound",
+              fmt::format("the class loader refuses this file ({}): the NpcCreator class gets no "
+                          "properties or records",
+                          what));
         return;
     }
     ClassRecorder recorder(WithSlash(dir));
