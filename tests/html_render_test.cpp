@@ -185,9 +185,11 @@ TEST_F(HtmlReport, SaysWhatWasRunAndMarksProblems) {
     EXPECT_NE(good.find(">front row<"), std::string::npos);
     // Each problem beside its chart: the unreachable model, the empty selects.
     EXPECT_NE(bad.find("verdict bad"), std::string::npos);
-    EXPECT_NE(Match(bad, R"(<li class="problem">([^<]*903 \(Unreachable\) is never drawn)"), "");
+    EXPECT_NE(Match(bad, R"re(<li class="problem">([^<]*903 \(Unreachable\) is never drawn))re"),
+              "");
     EXPECT_NE(
-        Match(bad, R"(<li class="problem">(nothing sent: [0-9.]+% of the selects send nothing)"),
+        Match(bad,
+              R"re(<li class="problem">(nothing sent: [0-9.]+% of the selects send nothing))re"),
         "");
     EXPECT_GE(Count(bad, "class=\"label marked\""), 2u);
 }

@@ -309,7 +309,7 @@ std::string SlotGrid(const SimulationResult& r) {
         "role=\"img\" aria-label=\"formation slots\">\n"
         "<text x=\"0\" y=\"16\" class=\"title\">Formation slots taken (share of encounters "
         "sent; the shade runs from 0% to 100%)</text>\n",
-        std::max(left + cell * 3 + 20, 560), top + cell * 3 + 10);
+        std::max(left + cell * 3 + 20, 720), top + cell * 3 + 10);
     for (int col = 0; col < 3; ++col) {
         svg += fmt::format(
             "<text x=\"{}\" y=\"{}\" class=\"axis-label\" text-anchor=\"middle\">column "
@@ -351,7 +351,10 @@ std::string ResourceFingerprint(const std::string& dir) {
          !ec && it != end; it.increment(ec)) {
         std::error_code fileError;
         if (it->is_regular_file(fileError)) {
-            files.emplace_back(it->path().lexically_relative(dir).generic_string(), it->path());
+            // Paths below dir start with it as typed: the rest is the name.
+            std::string name = it->path().generic_string().substr(dir.size());
+            name.erase(0, name.find_first_not_of('/'));
+            files.emplace_back(name, it->path());
         }
     }
     std::sort(files.begin(), files.end());

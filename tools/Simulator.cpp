@@ -112,19 +112,24 @@ void FindImpossibleDraws(const CandidateTables& tables, const std::vector<ModelR
 // weight, from the exact odds of one draw of each index weighted by the
 // draws the run made with that index shown (how many draws a select makes is
 // the rules script's answer, not chance); a fixed NPC's share of selects is
-// the share of the models it joins.
+// the share of the models it joins. An index named by k model rows has its
+// candidates k times over in the creator's record, and is drawn so.
 void ExpectNpcShares(const CandidateTables& tables, const std::vector<ModelStat>& models,
+                     const std::map<int, int>& copiesOfIndex,
                      const std::map<int, int64_t>& drawsByIndex, SimulationResult& res) {
     int64_t draws = 0;
     for (const auto& [index, count] : drawsByIndex) {
         auto it = tables.npcs.find(index);
-        if (it == tables.npcs.end() || count <= 0) continue;
+        auto copies = copiesOfIndex.find(index);
+        if (it == tables.npcs.end() || copies == copiesOfIndex.end() || count <= 0) continue;
         std::vector<float> weights;
         std::vector<int> configs;
-        for (const NpcRow& npc : it->second) {
-            if (npc.slotType == 3) continue;
-            weights.push_back(npc.weight);
-            configs.push_back(npc.npcConfig);
+        for (int copy = 0; copy < copies->second; ++copy) {
+            for (const NpcRow& npc : it->second) {
+                if (npc.slotType == 3) continue;
+                weights.push_back(npc.weight);
+                configs.push_back(npc.npcConfig);
+            }
         }
         const DrawOdds odds = ComputeDrawOdds(weights);
         const int taken = kDrawValues - odds.misses;
@@ -283,9 +288,15 @@ SimulationResult RunSimulation(const SimulateOptions& o) {
         rowOfModel.emplace(rows[i].model, i);
     }
     // A select sends the fixed NPCs of the shown index first, then the drawn ones.
+    // The record holds an index's candidates once per model row naming it, up
+    // to the first index without a section.
+    std::map<int, int> copiesOfIndex;
     std::map<int, size_t> fixedOfIndex;
-    for (const auto& [index, npcRows] : tables.npcs) {
-        for (const NpcRow& npc : npcRows) fixedOfIndex[index] += npc.slotType == 3 ? 1 : 0;
+    for (const ModelRow& row : rows) {
+        auto it = tables.npcs.find(row.index);
+        if (it == tables.npcs.end()) break;
+        ++copiesOfIndex[row.index];
+        for (const NpcRow& npc : it->second) fixedOfIndex[row.index] += npc.slotType == 3 ? 1 : 0;
     }
     std::map<int, int64_t> drawsByIndex;
     std::map<int, NpcStat> npcs;
@@ -367,7 +378,7 @@ SimulationResult RunSimulation(const SimulateOptions& o) {
         stat.fixed = fixedConfigs.count(config) != 0;
         res.npcs.push_back(stat);
     }
-    ExpectNpcShares(tables, res.models, drawsByIndex, res);
+    ExpectNpcShares(tables, res.models, copiesOfIndex, drawsByIndex, res);
     for (int config : reachable) {
         if (npcs.count(config) == 0) res.configsNotSeen.push_back(config);
     }
