@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 
@@ -50,6 +51,28 @@ private:
     int m_last = -1;
 };
 
+// The command as it was typed (arguments with spaces or quotes quoted), so
+// the report says how to make it again.
+std::string CommandLine() {
+    std::ifstream in("/proc/self/cmdline", std::ios::binary);
+    std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string line;
+    size_t start = 0;
+    while (start < all.size()) {
+        size_t end = all.find('\0', start);
+        if (end == std::string::npos) end = all.size();
+        std::string arg = all.substr(start, end - start);
+        start = end + 1;
+        if (arg.empty() || arg.find_first_of(" \t\"'$\\") != std::string::npos) {
+            std::string quoted = "'";
+            for (char c : arg) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+            arg = quoted + "'";
+        }
+        line += (line.empty() ? "" : " ") + arg;
+    }
+    return line.empty() ? "rulehost simulate" : line;
+}
+
 void RunSimulate(SimulateCli& cli) {
     if (!RequireResourceFolder("simulate", cli.options.resourceDir)) return;
     std::unique_ptr<ProgressBar> bar;
@@ -57,6 +80,7 @@ void RunSimulate(SimulateCli& cli) {
         bar = std::make_unique<ProgressBar>(stderr);
         cli.options.progress = [&bar](int64_t done, int64_t total) { bar->Update(done, total); };
     }
+    cli.options.commandLine = CommandLine();
     const SimulationResult result = RunSimulation(cli.options);
     if (bar) bar->Finish();
     if (!result.ok) {

@@ -108,6 +108,48 @@ void FindImpossibleDraws(const CandidateTables& tables, const std::vector<ModelR
     }
 }
 
+// The expected shares of the NPCs: a drawn NPC's share of the NPCs drawn by
+// weight, from the exact odds of one draw of each index weighted by the
+// draws the run made with that index shown (how many draws a select makes is
+// the rules script's answer, not chance); a fixed NPC's share of selects is
+// the share of the models it joins. An index named by k model rows has its
+// candidates k times over in the creator's record, and is drawn so.
+void ExpectNpcShares(const CandidateTables& tables, const std::vector<ModelStat>& models,
+                     const std::map<int, int>& copiesOfIndex,
+                     const std::map<int, int64_t>& drawsByIndex, SimulationResult& res) {
+    int64_t draws = 0;
+    for (const auto& [index, count] : drawsByIndex) {
+        auto it = tables.npcs.find(index);
+        auto copies = copiesOfIndex.find(index);
+        if (it == tables.npcs.end() || copies == copiesOfIndex.end() || count <= 0) continue;
+        std::vector<float> weights;
+        std::vector<int> configs;
+        for (int copy = 0; copy < copies->second; ++copy) {
+            for (const NpcRow& npc : it->second) {
+                if (npc.slotType == 3) continue;
+                weights.push_back(npc.weight);
+                configs.push_back(npc.npcConfig);
+            }
+        }
+        const DrawOdds odds = ComputeDrawOdds(weights);
+        const int taken = kDrawValues - odds.misses;
+        if (taken <= 0) continue;
+        draws += count;
+        for (size_t d = 0; d < configs.size(); ++d) {
+            res.expectedDrawShare[configs[d]] += double(count) * odds.hits[d] / taken;
+        }
+    }
+    for (auto& [config, share] : res.expectedDrawShare) share = draws > 0 ? share / draws : 0.0;
+    for (const ModelStat& m : models) {
+        // Filling the candidates stops at the first index without a section.
+        auto it = tables.npcs.find(m.row.index);
+        if (it == tables.npcs.end()) break;
+        for (const NpcRow& npc : it->second) {
+            if (npc.slotType == 3) res.expectedFixedShare[npc.npcConfig] += m.expectedShare;
+        }
+    }
+}
+
 // CPU time of the calling thread: the world thread's own work, whatever else
 // the machine is doing.
 double ThreadCpuSeconds() {
@@ -245,6 +287,18 @@ SimulationResult RunSimulation(const SimulateOptions& o) {
         rowOf.emplace(std::make_pair(rows[i].model, rows[i].index), i);
         rowOfModel.emplace(rows[i].model, i);
     }
+    // A select sends the fixed NPCs of the shown index first, then the drawn ones.
+    // The record holds an index's candidates once per model row naming it, up
+    // to the first index without a section.
+    std::map<int, int> copiesOfIndex;
+    std::map<int, size_t> fixedOfIndex;
+    for (const ModelRow& row : rows) {
+        auto it = tables.npcs.find(row.index);
+        if (it == tables.npcs.end()) break;
+        ++copiesOfIndex[row.index];
+        for (const NpcRow& npc : it->second) fixedOfIndex[row.index] += npc.slotType == 3 ? 1 : 0;
+    }
+    std::map<int, int64_t> drawsByIndex;
     std::map<int, NpcStat> npcs;
     const auto start = std::chrono::steady_clock::now();
     int64_t done = 0;
@@ -280,6 +334,12 @@ SimulationResult RunSimulation(const SimulateOptions& o) {
                 ++res.sizeFields[capture.sizeField];
                 taken.fill(false);
                 seen.clear();
+                const size_t fixedSent = fixedOfIndex.count(index) ? fixedOfIndex[index] : 0;
+                for (size_t e = fixedSent; e < capture.entries.size(); ++e) {
+                    ++res.drawnCounts[capture.entries[e].first];
+                    ++res.drawnEntries;
+                    ++drawsByIndex[index];
+                }
                 for (const auto& [config, slot] : capture.entries) {
                     NpcStat& s = npcs[config];
                     s.npcConfig = config;
@@ -318,6 +378,7 @@ SimulationResult RunSimulation(const SimulateOptions& o) {
         stat.fixed = fixedConfigs.count(config) != 0;
         res.npcs.push_back(stat);
     }
+    ExpectNpcShares(tables, res.models, copiesOfIndex, drawsByIndex, res);
     for (int config : reachable) {
         if (npcs.count(config) == 0) res.configsNotSeen.push_back(config);
     }

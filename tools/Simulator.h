@@ -21,6 +21,7 @@ struct SimulateOptions {
     int creator = 0;
     int64_t selects = 100000;
     int teamSize = 1;
+    std::string commandLine;  // as typed, for the report's header
     // Called on the calling thread between batches of selects.
     std::function<void(int64_t done, int64_t total)> progress;
 };
@@ -68,6 +69,14 @@ struct SimulationResult {
 
     std::vector<ImpossibleDraw> impossible;  // from the tables (exact)
     std::vector<int> configsNotSeen;         // candidates of reachable models never sent
+
+    // What the odds promise for NPCs (exact per draw), beside what was seen.
+    // Drawn: each config's share of the NPCs drawn by weight; fixed: the
+    // share of selects that show a model it joins.
+    int64_t drawnEntries = 0;                  // entries drawn by weight (not fixed)
+    std::map<int, int64_t> drawnCounts;        // config -> entries drawn by weight
+    std::map<int, double> expectedDrawShare;   // config -> expected share of drawnEntries
+    std::map<int, double> expectedFixedShare;  // config -> expected share of selects
 
     size_t startupTraceLines = 0;  // lines the plug-in logged while starting
     // Draws that can never happen or selects that sent nothing: the data
