@@ -157,3 +157,32 @@ TEST(DemoCommand, MissingPluginIsALoadFailure) {
 }
 
 }  // namespace
+
+// The command line's own conventions: a version line naming the plug-in, an
+// unknown command named, and a resource folder that does not exist refused
+// by every tool that starts a world, naming the folder.
+TEST(RulehostCommandLine, VersionUnknownCommandAndMissingFolder) {
+    const std::string missing = "/nonexistent/gamerules-resources";
+    struct Case {
+        std::vector<std::string> args;
+        int exitCode;
+        std::string mention;  // in stdout or stderr
+    };
+    const Case cases[] = {
+        {{"--version", "--plugin", TEST_PLUGIN_PATH}, 0, "interface version: 0x20010011"},
+        {{"frobnicate"}, 2, "unknown command 'frobnicate'"},
+        {{"modules", "--plugin", TEST_PLUGIN_PATH, "--resources", missing}, 3, missing},
+        {{"demo", "--plugin", TEST_PLUGIN_PATH, "--resources", missing}, 3, missing},
+        {{"simulate", "--plugin", TEST_PLUGIN_PATH, "--resources", missing, "--creator", "1"},
+         3,
+         missing},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> argv{TEST_RULEHOST_PATH};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        const tools::ProcessResult r = tools::RunProcess(argv);
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.args[0] << "\n" << r.out << r.err;
+        EXPECT_NE((r.out + r.err).find(c.mention), std::string::npos)
+            << c.args[0] << "\n" << r.out << r.err;
+    }
+}

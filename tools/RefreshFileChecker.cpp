@@ -7,6 +7,11 @@
 namespace tools {
 namespace check {
 
+namespace {
+constexpr int kLongestPeriodSeconds = 2147483;  // INT32_MAX / 1000
+}  // namespace
+
+
 void CheckRefreshFile(const std::string& dir, Reporter& r) {
     IniScan scan = ScanIni(dir, kRefreshFile, &r,
                            "CheckFrequency is not read and the area boss system checks activity "
@@ -65,6 +70,14 @@ void CheckRefreshFile(const std::string& dir, Reporter& r) {
     } else if (value <= 0) {
         r.Add(scan.display, line, Severity::kError, "check-frequency-invalid",
               fmt::format("CheckFrequency {} is not above 0: {}", value, effect));
+    } else if (value > kLongestPeriodSeconds) {
+        // Periods are seconds times 1000 in a 32-bit interval; the plug-in
+        // stops at the largest one instead of wrapping.
+        r.Add(scan.display, line, Severity::kWarning, "period-overflow",
+              fmt::format("CheckFrequency {} seconds overflows when multiplied by 1000: the area "
+                          "boss system checks activity states every {} seconds (about 24.8 days) "
+                          "instead",
+                          value, kLongestPeriodSeconds));
     }
 }
 
