@@ -129,6 +129,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         world.k.Always("RunScriptFunction", Reply(true).Filling(result));
     }
     ResetRandomState();
+    // A load only adds keys not yet present, so each input starts from empty
+    // tables, as a fresh process would.
+    NpcCreatorSystem::s_modelProbTable.clear();
+    NpcCreatorSystem::s_creatorProbTable.clear();
     Check(NpcCreatorSystem::LoadResource(&world.k));
 
     // A creator of the first table entry's config index and one the input names.
