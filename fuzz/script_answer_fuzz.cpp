@@ -2,7 +2,8 @@
 // host's Lua engine and the creator's encounter count: the input is decoded
 // into a get_npc_count whose result has any type, size, nesting, error or
 // count of values (or into a broken script), and a select must still send a
-// sound encounter; a plain int answer must come back as that count.
+// sound encounter; a plain integer answer must come back as that count, held
+// to the int range.
 #include <unistd.h>
 
 #include <climits>
@@ -118,7 +119,8 @@ Script Build(Bytes& in) {
         case 1: {
             // A single int answer, read back exactly.
             const int64_t v = (form % 8) == 0 ? int8_t(in.Next()) : in.Int64();
-            if (v >= INT_MIN && v <= INT_MAX) out.exact = int(v);
+            // The engine holds integers outside the int range to its ends.
+            out.exact = v > INT_MAX ? INT_MAX : v < INT_MIN ? INT_MIN : int(v);
             body = "return " + IntLiteral(v);
             break;
         }
