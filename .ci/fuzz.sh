@@ -23,7 +23,7 @@ declare -A CORPUS=([ini_fuzz]=ini [class_xml_fuzz]=xml [candidate_tables_fuzz]=c
                    [script_answer_fuzz]=script_answer)
 # inputs per target, about a minute each on a CI core; FUZZ_RUNS overrides all
 declare -A RUNS=([ini_fuzz]=1200000 [class_xml_fuzz]=60000 [candidate_tables_fuzz]=40000
-                 [script_answer_fuzz]=60000)
+                 [script_answer_fuzz]=50000)
 # longest input per target: class files reach the nesting bound only with
 # large inputs, so that target may grow them up to the 1 MiB size bound
 declare -A MAXLEN=([ini_fuzz]=4096 [class_xml_fuzz]=1048576 [candidate_tables_fuzz]=4096
