@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "CheckReporting.h"
 #include "DataChecker.h"
 #include "EncounterSizes.h"
 #include "Gbk.h"
@@ -31,12 +32,7 @@ const char* const kEditable[] = {"Npc/ModelProb.ini", "Npc/CreatorProb.ini",
                                  "Npc/NpcCreatorRefresh.ini"};
 
 bool ReadFile(const fs::path& path, std::string& out) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    out = ss.str();
-    return true;
+    return check::ReadBytes(path.string(), out);
 }
 
 // Writes next to the target and renames over it, so a failed write never
