@@ -20,19 +20,19 @@ cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGAMERULES_FU
 
 # target name -> seed corpus directory under fuzz/corpus
 declare -A CORPUS=([ini_fuzz]=ini [class_xml_fuzz]=xml [candidate_tables_fuzz]=candidate_tables
-                   [script_answer_fuzz]=script_answer)
+                   [script_answer_fuzz]=script_answer [world_fuzz]=world)
 # inputs per target, about a minute each on a CI core; FUZZ_RUNS overrides all
 declare -A RUNS=([ini_fuzz]=1200000 [class_xml_fuzz]=60000 [candidate_tables_fuzz]=40000
-                 [script_answer_fuzz]=50000)
+                 [script_answer_fuzz]=50000 [world_fuzz]=4000)
 # longest input per target: class files reach the nesting bound only with
 # large inputs, so that target may grow them up to the 1 MiB size bound
 declare -A MAXLEN=([ini_fuzz]=4096 [class_xml_fuzz]=1048576 [candidate_tables_fuzz]=4096
-                   [script_answer_fuzz]=1024)
+                   [script_answer_fuzz]=1024 [world_fuzz]=4096)
 
 cmake --build "$BUILD" --target "${!CORPUS[@]}" -j2
 
 status=0
-for target in ini_fuzz class_xml_fuzz candidate_tables_fuzz script_answer_fuzz; do
+for target in ini_fuzz class_xml_fuzz candidate_tables_fuzz script_answer_fuzz world_fuzz; do
   work="$BUILD/fuzz-run/$target"
   rm -rf "$work"
   mkdir -p "$work/corpus" "$work/artifacts"

@@ -311,6 +311,10 @@ public:
     uint64_t ScheduleAt(int64_t dueMs, std::function<void()> fn);
     bool CancelTimer(uint64_t handle);
     size_t HeartbeatCount() const { return m_liveBeats; }
+    // AddHeartBeat calls refused because the object already carried that
+    // beat. Callers are meant to ask FindHeartBeat first, so a count above 0
+    // shows a caller that lost track of its own beats.
+    size_t RepeatedBeatAttaches() const { return m_repeatedBeatAttaches; }
     // Interval of obj's beat of that name; 0 when not attached.
     int HeartbeatInterval(const ObjectId& obj, const std::string& name) const;
     // Next due time of obj's beat; -1 when not attached.
@@ -427,6 +431,7 @@ private:
     std::vector<Beat> m_beats;
     std::vector<uint32_t> m_freeBeats;
     size_t m_liveBeats = 0;
+    size_t m_repeatedBeatAttaches = 0;
     std::vector<Timer> m_timers;
     std::vector<uint32_t> m_freeTimers;
     HeartbeatWheel m_wheel;

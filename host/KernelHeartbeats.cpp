@@ -62,8 +62,12 @@ bool Kernel::AddHeartBeat(const ObjectId& obj, const char* name, int intervalMs)
                        Obj(obj).c_str(), beatName.c_str(), intervalMs));
         return false;
     }
-    for (uint32_t b : o->beats)
-        if (m_beats[b].name == nit->second) return false;  // carried at most once
+    for (uint32_t b : o->beats) {
+        if (m_beats[b].name == nit->second) {  // carried at most once
+            ++m_repeatedBeatAttaches;
+            return false;
+        }
+    }
     uint32_t idx;
     if (!m_freeBeats.empty()) {
         idx = m_freeBeats.back();

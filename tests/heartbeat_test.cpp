@@ -339,6 +339,7 @@ TEST_F(KernelHeartbeat, RefusesUndeclaredDuplicateAndNonPositive) {
     EXPECT_TRUE(kernel->AddHeartBeat(x, "A", 100));
     EXPECT_FALSE(kernel->AddHeartBeat(x, "A", 200));  // carried once; interval kept
     EXPECT_EQ(kernel->HeartbeatInterval(x, "A"), 100);
+    EXPECT_EQ(kernel->RepeatedBeatAttaches(), 1u);  // only the duplicate counts
     EXPECT_FALSE(kernel->AddHeartBeat(ObjectId{999, 1}, "A", 100));
     EXPECT_FALSE(kernel->RemoveHeartBeat(x, "B"));
     EXPECT_FALSE(kernel->DeclareHeartBeat("A", BeatB));  // bound elsewhere
