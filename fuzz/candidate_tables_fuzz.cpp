@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 
+#include "FuzzSupport.h"
 #include "NpcCreatorSystem.h"
 #include "ObjectStoreKernel.h"
 #include "Utility.h"
@@ -23,9 +24,7 @@
 
 namespace {
 
-void Check(bool ok) {
-    if (!ok) __builtin_trap();
-}
+using fuzz::Check;
 
 class Team : public ITeamSystem {
 public:
@@ -43,26 +42,8 @@ public:
 
 // One resource folder for the whole process; the files are rewritten per input.
 const std::string& ResourceDir() {
-    static const std::string dir = [] {
-        char pattern[] = "/tmp/candidate_fuzz.XXXXXX";
-        const char* made = mkdtemp(pattern);
-        if (made == nullptr) std::abort();
-        std::filesystem::create_directories(std::string(made) + "/Npc");
-        static const std::string keep = made;
-        std::atexit([] {
-            std::error_code ignored;
-            std::filesystem::remove_all(keep, ignored);
-        });
-        return keep + "/";
-    }();
+    static const std::string dir = fuzz::MakeScratchFolder("candidate_fuzz", "Npc");
     return dir;
-}
-
-void WriteFile(const std::string& path, const uint8_t* data, size_t size) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr) std::abort();
-    if (size != 0 && std::fwrite(data, 1, size, f) != size) std::abort();
-    std::fclose(f);
 }
 
 ObjectId AddCreator(ObjectStoreKernel& world, uint32_t ident, int configIndex) {
@@ -109,9 +90,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t cut = 0;
     while (cut < size && data[cut] != 0x1D) ++cut;
     const std::string& dir = ResourceDir();
-    WriteFile(dir + "Npc/ModelProb.ini", data, cut);
-    WriteFile(dir + "Npc/CreatorProb.ini", data + (cut < size ? cut + 1 : size),
-              cut < size ? size - cut - 1 : 0);
+    fuzz::WriteFile(dir + "Npc/ModelProb.ini", data, cut);
+    fuzz::WriteFile(dir + "Npc/CreatorProb.ini", data + (cut < size ? cut + 1 : size),
+                    cut < size ? size - cut - 1 : 0);
 
     ObjectStoreKernel world;
     world.k.resourcePath = dir;

@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 
+#include "FuzzSupport.h"
 #include "NpcCreatorSystem.h"
 #include "ObjectStoreKernel.h"
 #include "ScriptEngine.h"
@@ -23,32 +24,8 @@
 
 namespace {
 
-void Check(bool ok) {
-    if (!ok) __builtin_trap();
-}
-
-// Reads the input front to back; zeros once it runs out.
-class Bytes {
-public:
-    Bytes(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
-    uint8_t Next() { return m_pos < m_size ? m_data[m_pos++] : 0; }
-    bool Empty() const { return m_pos >= m_size; }
-    int64_t Int64() {
-        uint64_t v = 0;
-        for (int i = 0; i < 8; ++i) v = (v << 8) | Next();
-        return int64_t(v);
-    }
-    std::string Rest() {
-        std::string s(reinterpret_cast<const char*>(m_data + m_pos), m_size - m_pos);
-        m_pos = m_size;
-        return s;
-    }
-
-private:
-    const uint8_t* m_data;
-    size_t m_size;
-    size_t m_pos = 0;
-};
+using fuzz::Bytes;
+using fuzz::Check;
 
 std::string Quoted(const std::string& bytes) {
     std::string s = "\"";
@@ -150,18 +127,7 @@ Script Build(Bytes& in) {
 }
 
 const std::string& ResourceDir() {
-    static const std::string dir = [] {
-        char pattern[] = "/tmp/script_answer_fuzz.XXXXXX";
-        const char* made = mkdtemp(pattern);
-        if (made == nullptr) std::abort();
-        std::filesystem::create_directories(std::string(made) + "/Rule");
-        static const std::string keep = made;
-        std::atexit([] {
-            std::error_code ignored;
-            std::filesystem::remove_all(keep, ignored);
-        });
-        return keep + "/";
-    }();
+    static const std::string dir = fuzz::MakeScratchFolder("script_answer_fuzz", "Rule");
     return dir;
 }
 
@@ -182,12 +148,7 @@ host::ScriptEngine& Engine() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Bytes in(data, size);
     const Script script = Build(in);
-    {
-        FILE* f = std::fopen((ResourceDir() + "Rule/npc_creator.lua").c_str(), "wb");
-        if (f == nullptr) std::abort();
-        std::fwrite(script.text.data(), 1, script.text.size(), f);
-        std::fclose(f);
-    }
+    fuzz::WriteFile(ResourceDir() + "Rule/npc_creator.lua", script.text.data(), script.text.size());
     host::ScriptEngine& engine = Engine();
     engine.Reload();
 

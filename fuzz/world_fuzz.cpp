@@ -21,6 +21,7 @@
 
 #include "AreaBossSystem.h"
 #include "AutoTeamFarmSystem.h"
+#include "FuzzSupport.h"
 #include "IModuleCreator.h"
 #include "Kernel.h"
 #include "NpcCreatorSystem.h"
@@ -35,9 +36,7 @@ namespace {
 using host::HostVarList;
 using host::Kernel;
 
-void Check(bool ok) {
-    if (!ok) __builtin_trap();
-}
+using fuzz::Check;
 
 constexpr size_t kMaxSteps = 200;
 constexpr size_t kMaxPlayers = 16;
@@ -48,18 +47,6 @@ const int kCommands[] = {141, 742, 1002, 1018, 1019, 326, 142, 140};
 const int kAdvanceMs[] = {1, 999, 1000, 1001, 5000, 30000, 60000, 600000};
 const char* const kKeys[] = {"12",  "13",  "50",  "1", "0",           "-12",
                              "012", "12 ", "abc", "",  "99999999999", "2147483647"};
-
-class Bytes {
-public:
-    Bytes(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
-    uint8_t Next() { return m_pos < m_size ? m_data[m_pos++] : 0; }
-    bool Empty() const { return m_pos >= m_size; }
-
-private:
-    const uint8_t* m_data;
-    size_t m_size;
-    size_t m_pos = 0;
-};
 
 // Throws away the plug-in's modules and tables so this input starts like a
 // freshly loaded plug-in; returns the new modules in the loader's order.
@@ -128,7 +115,7 @@ struct Play {
                (k.GetValue(obj, "CreatorType", type) && type == host::Value(int32_t{1}));
     }
 
-    void AddArgument(HostVarList& args, Bytes& in) {
+    void AddArgument(HostVarList& args, fuzz::Bytes& in) {
         const uint8_t kind = in.Next();
         const uint8_t b = in.Next();
         switch (kind % 7) {
@@ -156,7 +143,7 @@ struct Play {
         }
     }
 
-    void Step(Bytes& in) {
+    void Step(fuzz::Bytes& in) {
         const uint8_t op = in.Next();
         const uint8_t a = in.Next();
         const uint8_t b = in.Next();
@@ -321,7 +308,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             },
             0, "fuzz");
 
-        Bytes in(data, size);
+        fuzz::Bytes in(data, size);
         for (size_t step = 0; step < kMaxSteps && !in.Empty(); ++step) {
             play.Step(in);
             play.CheckWorld();
