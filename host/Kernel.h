@@ -376,6 +376,9 @@ private:
     const Value* Cell(const ObjectId& obj, const char* rec, int row, int col) const;
     bool WriteProperty(const ObjectId& obj, const char* name, Value value, const char* op);
     const Value* ReadProperty(const ObjectId& obj, const char* name) const;
+    // The stored value of obj's property name (null when either is missing),
+    // through the kernel's hit cache.
+    Value* PropertyHit(const ObjectId& obj, const char* name, const PropertyDecl** decl) const;
     bool RowFromList(const RecordDecl& d, const IVarList& values, const char* op, const char* rec,
                      Value* row);
     // Where a row added at row (-1: at the end) goes, or -1 (logged) when the

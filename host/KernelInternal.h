@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -86,6 +87,39 @@ struct Kernel::NameCache {
     static size_t Index(const char* name, int cls) {
         const uintptr_t p = reinterpret_cast<uintptr_t>(name);
         return ((p >> 3) ^ (p >> 13) ^ (static_cast<size_t>(cls) * 0x9e37u)) & (kSize - 1);
+    }
+
+    // The plug-in reads the same cells and properties of the same objects
+    // over and over: a hit keyed by (name pointer, object id) skips finding
+    // the object, its class layout and the slot. A hit is good while gen
+    // matches; gen moves on whenever an object dies or a property or record
+    // vector of an object may have moved, so a stale pointer is never used.
+    struct RecordHit {
+        const char* name = nullptr;
+        ObjectId obj;
+        uint64_t gen = 0;
+        Record* record = nullptr;
+        const RecordDecl* decl = nullptr;
+    };
+    struct PropHit {
+        const char* name = nullptr;
+        ObjectId obj;
+        uint64_t gen = 0;
+        Value* value = nullptr;
+        const PropertyDecl* decl = nullptr;
+    };
+    static constexpr size_t kHits = 256;  // a power of two
+    RecordHit recordHits[kHits];
+    PropHit propHits[kHits];
+    uint64_t gen = 1;
+    static size_t HitIndex(const char* name, const ObjectId& obj) {
+        const uintptr_t p = reinterpret_cast<uintptr_t>(name);
+        return ((p >> 3) ^ (p >> 11) ^ (size_t{obj.ident} * 0x9e37u)) & (kHits - 1);
+    }
+    // The text at name is still the name the hit was made for (the caller
+    // may have reused its buffer).
+    static bool SameText(const std::string& declared, const char* name) {
+        return std::strcmp(declared.c_str(), name) == 0;
     }
 };
 

@@ -132,6 +132,7 @@ void Kernel::DestroyNow(uint32_t slot) {
     // The id dies now (Exists is false from here on); the storage lives on
     // until the outermost dispatch returns, so texts handed out stay valid.
     if (++m_serials[slot] == 0) m_serials[slot] = 1;
+    ++m_nameCache->gen;  // no hit may lead to the dead object
     if (m_depth > 0)
         m_graveyard.push_back(std::move(m_slots[slot]));
     else
@@ -217,35 +218,56 @@ std::vector<Value>& Kernel::Props(Object& o) const {
         // A dispatch may hold texts of the old values: keep them alive.
         if (m_depth > 0 && !o.props.empty()) m_deadCells.push_back(std::move(o.props));
         o.props = std::move(grown);
+        ++m_nameCache->gen;  // earlier hits point into the old vector
     }
     return o.props;
 }
 
-bool Kernel::WriteProperty(const ObjectId& obj, const char* name, Value value, const char* op) {
+Value* Kernel::PropertyHit(const ObjectId& obj, const char* name, const PropertyDecl** decl) const {
+    NameCache& nc = *m_nameCache;
+    NameCache::PropHit& hit = nc.propHits[NameCache::HitIndex(name, obj)];
+    if (hit.gen == nc.gen && hit.name == name && hit.obj == obj &&
+        NameCache::SameText(hit.decl->name, name)) {
+        *decl = hit.decl;
+        return hit.value;
+    }
     Object* o = Get(obj);
-    const std::string_view prop = name == nullptr ? std::string_view() : std::string_view(name);
-    if (o == nullptr) {
-        HostLog(Format("%s(%s, \"%s\") refused: no such object", op, Obj(obj).c_str(),
-                       std::string(prop).c_str()));
-        return false;
-    }
-    const Layout& l = *m_layouts[o->cls];
+    if (o == nullptr) return nullptr;
     const int slot = PropSlot(o->cls, name);
-    if (slot < 0) {
-        HostLog(Format("%s(%s, \"%s\") refused: class %s has no such property", op,
-                       Obj(obj).c_str(), std::string(prop).c_str(),
-                       m_classes[o->cls].name.c_str()));
+    if (slot < 0) return nullptr;
+    Value* v = &Props(*o)[slot];  // may move gen on
+    *decl = m_layouts[o->cls]->props[slot];
+    hit = {name, obj, nc.gen, v, *decl};
+    return v;
+}
+
+bool Kernel::WriteProperty(const ObjectId& obj, const char* name, Value value, const char* op) {
+    const PropertyDecl* decl = nullptr;
+    Value* found = name != nullptr ? PropertyHit(obj, name, &decl) : nullptr;
+    if (found == nullptr) {
+        const Object* o = Get(obj);
+        if (o == nullptr) {
+            HostLog(Format("%s(%s, \"%s\") refused: no such object", op, Obj(obj).c_str(),
+                           Str(name).c_str()));
+        } else {
+            HostLog(Format("%s(%s, \"%s\") refused: class %s has no such property", op,
+                           Obj(obj).c_str(), Str(name).c_str(), m_classes[o->cls].name.c_str()));
+        }
         return false;
     }
-    const PropertyDecl* decl = l.props[slot];
     if (!Accepts(decl->type, value)) {
         HostLog(Format("%s(%s, \"%s\") refused: the property is %s, the value %s", op,
-                       Obj(obj).c_str(), std::string(prop).c_str(), TypeName(decl->type),
+                       Obj(obj).c_str(), Str(name).c_str(), TypeName(decl->type),
                        TypeName(TypeOf(value))));
         return false;
     }
-    Value& stored = Props(*o)[slot];
-    if (decl->type == VTYPE_BOOL) value = Normalise(decl->type, std::move(value));
+    Value& stored = *found;
+    if (decl->type == VTYPE_BOOL) {
+        // Stored as int 0 / 1 (see Normalise).
+        const bool on =
+            TypeOf(value) == VTYPE_BOOL ? std::get<bool>(value) : std::get<int32_t>(value) != 0;
+        value = int32_t{on ? 1 : 0};
+    }
     if (stored == value) return true;  // an unwritten property holds its initial value
     stored = std::move(value);
     if (m_options.logPropertyChanges) {
@@ -263,11 +285,9 @@ bool Kernel::WriteProperty(const ObjectId& obj, const char* name, Value value, c
 }
 
 const Value* Kernel::ReadProperty(const ObjectId& obj, const char* name) const {
-    Object* o = Get(obj);
-    if (o == nullptr || name == nullptr) return nullptr;
-    const int slot = PropSlot(o->cls, name);
-    if (slot < 0) return nullptr;
-    return &Props(*o)[slot];
+    if (name == nullptr) return nullptr;
+    const PropertyDecl* decl = nullptr;
+    return PropertyHit(obj, name, &decl);
 }
 
 bool Kernel::FindAttr(const ObjectId& obj, const char* name) {

@@ -12,12 +12,21 @@ using namespace kernel_detail;
 
 Kernel::Record* Kernel::GetRecordPtr(const ObjectId& obj, const char* rec, const char* op,
                                      const RecordDecl** decl) {
+    NameCache& nc = *m_nameCache;
+    NameCache::RecordHit* hit = nullptr;
+    if (rec != nullptr) {
+        hit = &nc.recordHits[NameCache::HitIndex(rec, obj)];
+        if (hit->gen == nc.gen && hit->name == rec && hit->obj == obj &&
+            NameCache::SameText(hit->decl->name, rec)) {
+            *decl = hit->decl;
+            return hit->record;
+        }
+    }
     Object* o = Get(obj);
-    const std::string_view name = rec == nullptr ? std::string_view() : std::string_view(rec);
     if (o == nullptr) {
         if (op != nullptr)
             HostLog(Format("%s(%s, \"%s\") refused: no such object", op, Obj(obj).c_str(),
-                           std::string(name).c_str()));
+                           Str(rec).c_str()));
         return nullptr;
     }
     const Layout& l = *m_layouts[o->cls];
@@ -25,15 +34,19 @@ Kernel::Record* Kernel::GetRecordPtr(const ObjectId& obj, const char* rec, const
     if (slot < 0) {
         if (op != nullptr)
             HostLog(Format("%s(%s, \"%s\") refused: class %s has no such record", op,
-                           Obj(obj).c_str(), std::string(name).c_str(),
-                           m_classes[o->cls].name.c_str()));
+                           Obj(obj).c_str(), Str(rec).c_str(), m_classes[o->cls].name.c_str()));
         return nullptr;
     }
     // Records a base class declared later are added as they are first used;
     // Record moves keep the cells' storage where it is.
-    if (o->records.size() <= static_cast<size_t>(slot)) o->records.resize(l.records.size());
+    if (o->records.size() <= static_cast<size_t>(slot)) {
+        o->records.resize(l.records.size());
+        ++nc.gen;  // earlier hits may point into the old vector
+    }
     *decl = l.records[slot];
-    return &o->records[slot];
+    Record* r = &o->records[slot];
+    if (hit != nullptr) *hit = {rec, obj, nc.gen, r, *decl};
+    return r;
 }
 
 void Kernel::BeforeCellsMove(Record& r) {
