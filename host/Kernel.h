@@ -403,6 +403,9 @@ private:
     EventLog m_log;
     std::FILE* m_logFile = nullptr;
     ScriptRunner m_scriptRunner;
+    std::string m_scriptName;  // RunScriptFunction's names, kept for reuse
+    std::string m_functionName;
+    int m_scriptCalls = 0;
 
     std::deque<ClassInfo> m_classes;
     std::unordered_map<std::string, int> m_classByName;
