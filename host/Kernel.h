@@ -379,6 +379,12 @@ private:
     // The stored value of obj's property name (null when either is missing),
     // through the kernel's hit cache.
     Value* PropertyHit(const ObjectId& obj, const char* name, const PropertyDecl** decl) const;
+    // The lookups behind a missed hit (they make the hit), out of line so
+    // that the hit path stays small.
+    __attribute__((noinline)) Value* PropertySlow(const ObjectId& obj, const char* name,
+                                                  const PropertyDecl** decl) const;
+    __attribute__((noinline)) Record* RecordPtrSlow(const ObjectId& obj, const char* rec,
+                                                    const char* op, const RecordDecl** decl);
     bool RowFromList(const RecordDecl& d, const IVarList& values, const char* op, const char* rec,
                      Value* row);
     // Where a row added at row (-1: at the end) goes, or -1 (logged) when the

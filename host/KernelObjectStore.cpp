@@ -224,13 +224,20 @@ std::vector<Value>& Kernel::Props(Object& o) const {
 }
 
 Value* Kernel::PropertyHit(const ObjectId& obj, const char* name, const PropertyDecl** decl) const {
-    NameCache& nc = *m_nameCache;
-    NameCache::PropHit& hit = nc.propHits[NameCache::HitIndex(name, obj)];
+    const NameCache& nc = *m_nameCache;
+    const NameCache::PropHit& hit = nc.propHits[NameCache::HitIndex(name, obj)];
     if (hit.gen == nc.gen && hit.name == name && hit.obj == obj &&
         NameCache::SameText(hit.decl->name, name)) {
         *decl = hit.decl;
         return hit.value;
     }
+    return PropertySlow(obj, name, decl);
+}
+
+Value* Kernel::PropertySlow(const ObjectId& obj, const char* name,
+                            const PropertyDecl** decl) const {
+    NameCache& nc = *m_nameCache;
+    NameCache::PropHit& hit = nc.propHits[NameCache::HitIndex(name, obj)];
     Object* o = Get(obj);
     if (o == nullptr) return nullptr;
     const int slot = PropSlot(o->cls, name);

@@ -12,16 +12,25 @@ using namespace kernel_detail;
 
 Kernel::Record* Kernel::GetRecordPtr(const ObjectId& obj, const char* rec, const char* op,
                                      const RecordDecl** decl) {
-    NameCache& nc = *m_nameCache;
-    NameCache::RecordHit* hit = nullptr;
+    // The hit is checked here and everything else happens out of line, so
+    // the common case costs a few compares.
+    const NameCache& nc = *m_nameCache;
     if (rec != nullptr) {
-        hit = &nc.recordHits[NameCache::HitIndex(rec, obj)];
-        if (hit->gen == nc.gen && hit->name == rec && hit->obj == obj &&
-            NameCache::SameText(hit->decl->name, rec)) {
-            *decl = hit->decl;
-            return hit->record;
+        const NameCache::RecordHit& hit = nc.recordHits[NameCache::HitIndex(rec, obj)];
+        if (hit.gen == nc.gen && hit.name == rec && hit.obj == obj &&
+            NameCache::SameText(hit.decl->name, rec)) {
+            *decl = hit.decl;
+            return hit.record;
         }
     }
+    return RecordPtrSlow(obj, rec, op, decl);
+}
+
+Kernel::Record* Kernel::RecordPtrSlow(const ObjectId& obj, const char* rec, const char* op,
+                                      const RecordDecl** decl) {
+    NameCache& nc = *m_nameCache;
+    NameCache::RecordHit* hit =
+        rec != nullptr ? &nc.recordHits[NameCache::HitIndex(rec, obj)] : nullptr;
     Object* o = Get(obj);
     if (o == nullptr) {
         if (op != nullptr)
