@@ -331,7 +331,7 @@ public:
     const EventLog& log() const { return m_log; }
     // "[host] ..." line: event log (kind Host), terminal unless silenced, log file.
     void HostLog(const std::string& line);
-    void Note(const std::string& what, const std::string& detail, const ObjectId& obj = {},
+    void Note(std::string_view what, std::string_view detail, const ObjectId& obj = {},
               const IVarList* args = nullptr);
     void SetEchoToTerminal(bool on) { m_options.echoToTerminal = on; }
     const KernelOptions& options() const { return m_options; }

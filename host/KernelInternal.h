@@ -108,13 +108,16 @@ struct Kernel::NameCache {
         Value* value = nullptr;
         const PropertyDecl* decl = nullptr;
     };
-    static constexpr size_t kHits = 256;  // a power of two
+    static constexpr int kHitBits = 9;
+    static constexpr size_t kHits = size_t{1} << kHitBits;
     RecordHit recordHits[kHits];
     PropHit propHits[kHits];
     uint64_t gen = 1;
     static size_t HitIndex(const char* name, const ObjectId& obj) {
-        const uintptr_t p = reinterpret_cast<uintptr_t>(name);
-        return ((p >> 3) ^ (p >> 11) ^ (size_t{obj.ident} * 0x9e37u)) & (kHits - 1);
+        // Multiplicative hashing: the top bits depend on every bit of the
+        // pointer and the ident, so a few hot names never keep colliding.
+        const uint64_t key = reinterpret_cast<uintptr_t>(name) ^ (uint64_t{obj.ident} << 40);
+        return static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> (64 - kHitBits));
     }
     // The text at name is still the name the hit was made for (the caller
     // may have reused its buffer).
