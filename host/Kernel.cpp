@@ -79,6 +79,20 @@ LifecycleReport Kernel::RunLifecycle(const std::vector<std::pair<std::string, IM
     return report;
 }
 
+// ---- fixed texts -----------------------------------------------------------------
+
+void Kernel::SetFixedTextRanges(std::vector<std::pair<uintptr_t, uintptr_t>> ranges) {
+    m_fixedTexts = std::move(ranges);
+    ++m_nameCache->gen;  // hits made under the old ranges are made again
+}
+
+bool Kernel::IsFixedText(const char* text) const {
+    const uintptr_t at = reinterpret_cast<uintptr_t>(text);
+    for (const auto& [begin, end] : m_fixedTexts)
+        if (at >= begin && at < end) return true;
+    return false;
+}
+
 // ---- scenes, resources, scripts --------------------------------------------------------------
 
 ObjectId Kernel::GetScene() {

@@ -337,6 +337,11 @@ public:
     const KernelOptions& options() const { return m_options; }
 
     void SetScriptRunner(ScriptRunner runner) { m_scriptRunner = std::move(runner); }
+    // Address ranges whose bytes cannot change while they are set (a loaded
+    // plug-in's read-only segments): property and record names found there
+    // are matched by address alone on later calls. Clear them (empty) before
+    // the library goes away.
+    void SetFixedTextRanges(std::vector<std::pair<uintptr_t, uintptr_t>> ranges);
 
     // The object whose callback is running now (null outside callbacks).
     ObjectId CurrentObject() const;
@@ -409,6 +414,8 @@ private:
     EventLog m_log;
     std::FILE* m_logFile = nullptr;
     ScriptRunner m_scriptRunner;
+    std::vector<std::pair<uintptr_t, uintptr_t>> m_fixedTexts;
+    bool IsFixedText(const char* text) const;
     std::string m_scriptName;  // RunScriptFunction's names, kept for reuse
     std::string m_functionName;
     int m_scriptCalls = 0;

@@ -100,6 +100,7 @@ struct Kernel::NameCache {
         uint64_t gen = 0;
         Record* record = nullptr;
         const RecordDecl* decl = nullptr;
+        bool fixed = false;  // name lies in a fixed text range: no text check
     };
     struct PropHit {
         const char* name = nullptr;
@@ -107,6 +108,7 @@ struct Kernel::NameCache {
         uint64_t gen = 0;
         Value* value = nullptr;
         const PropertyDecl* decl = nullptr;
+        bool fixed = false;
     };
     static constexpr int kHitBits = 9;
     static constexpr size_t kHits = size_t{1} << kHitBits;

@@ -227,7 +227,7 @@ Value* Kernel::PropertyHit(const ObjectId& obj, const char* name, const Property
     const NameCache& nc = *m_nameCache;
     const NameCache::PropHit& hit = nc.propHits[NameCache::HitIndex(name, obj)];
     if (hit.gen == nc.gen && hit.name == name && hit.obj == obj &&
-        NameCache::SameText(hit.decl->name, name)) {
+        (hit.fixed || NameCache::SameText(hit.decl->name, name))) {
         *decl = hit.decl;
         return hit.value;
     }
@@ -244,7 +244,7 @@ Value* Kernel::PropertySlow(const ObjectId& obj, const char* name,
     if (slot < 0) return nullptr;
     Value* v = &Props(*o)[slot];  // may move gen on
     *decl = m_layouts[o->cls]->props[slot];
-    hit = {name, obj, nc.gen, v, *decl};
+    hit = {name, obj, nc.gen, v, *decl, IsFixedText(name)};
     return v;
 }
 

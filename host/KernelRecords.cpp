@@ -18,7 +18,7 @@ Kernel::Record* Kernel::GetRecordPtr(const ObjectId& obj, const char* rec, const
     if (rec != nullptr) {
         const NameCache::RecordHit& hit = nc.recordHits[NameCache::HitIndex(rec, obj)];
         if (hit.gen == nc.gen && hit.name == rec && hit.obj == obj &&
-            NameCache::SameText(hit.decl->name, rec)) {
+            (hit.fixed || NameCache::SameText(hit.decl->name, rec))) {
             *decl = hit.decl;
             return hit.record;
         }
@@ -54,7 +54,7 @@ Kernel::Record* Kernel::RecordPtrSlow(const ObjectId& obj, const char* rec, cons
     }
     *decl = l.records[slot];
     Record* r = &o->records[slot];
-    if (hit != nullptr) *hit = {rec, obj, nc.gen, r, *decl};
+    if (hit != nullptr) *hit = {rec, obj, nc.gen, r, *decl, IsFixedText(rec)};
     return r;
 }
 
