@@ -83,20 +83,26 @@ bool Kernel::RowFromList(const RecordDecl& d, const IVarList& values, const char
                        static_cast<unsigned long long>(values.GetCount()), d.cols));
         return false;
     }
-    const HostVarList copy(values);
-    if (copy.GetCount() != values.GetCount()) {
-        HostLog(Format("%s(\"%s\") refused: a value of a type no cell can hold", op, rec));
-        return false;
+    // Read as the list's copy rule does: a type no cell can hold is refused
+    // before any column is looked at.
+    for (int c = 0; c < d.cols; ++c) {
+        const int type = values.GetType(static_cast<uint64_t>(c));
+        if (type < VTYPE_INT || type > VTYPE_INT64) {
+            HostLog(Format("%s(\"%s\") refused: a value of a type no cell can hold", op, rec));
+            return false;
+        }
     }
     for (int c = 0; c < d.cols; ++c) {
-        const Value& v = copy.At(static_cast<uint64_t>(c));
+        Value& v = row[c];
+        ReadValue(values, static_cast<uint64_t>(c), v);
         if (!Accepts(d.colTypes[c], v)) {
             HostLog(Format("%s(\"%s\") refused: column %d is %s, the value %s", op, rec, c,
                            TypeName(d.colTypes[c]), TypeName(TypeOf(v))));
             return false;
         }
+        // Bools are kept as int 0 / 1 (see Normalise); the list holds no bools.
+        if (d.colTypes[c] == VTYPE_BOOL) v = int32_t{std::get<int32_t>(v) != 0 ? 1 : 0};
     }
-    for (int c = 0; c < d.cols; ++c) row[c] = Normalise(d.colTypes[c], copy.At(uint64_t(c)));
     return true;
 }
 

@@ -320,46 +320,56 @@ bool HostVarList::Concat(const IVarList& other) {
     return true;
 }
 
+bool ReadValue(const IVarList& list, uint64_t i, Value& out) {
+    switch (list.GetType(i)) {
+        case VTYPE_INT:
+            out = int32_t{list.IntVal(i)};
+            return true;
+        case VTYPE_FLOAT:
+            out = list.FloatVal(i);
+            return true;
+        case VTYPE_STRING:
+            out = NarrowFrom(list.StringVal(i));
+            return true;
+        case VTYPE_WIDESTR:
+            out = WideFrom(list.WideStrVal(i));
+            return true;
+        case VTYPE_OBJECT:
+            out = list.ObjectVal(i);
+            return true;
+        case VTYPE_USERDATA: {
+            uint64_t size = 0;
+            const void* p = list.UserDataVal(i, size);
+            std::vector<uint8_t> bytes;
+            if (p != nullptr && size > 0)
+                bytes.assign(static_cast<const uint8_t*>(p), static_cast<const uint8_t*>(p) + size);
+            out = std::move(bytes);
+            return true;
+        }
+        case VTYPE_INT64:
+            out = list.Int64Val(i);
+            return true;
+        default:
+            return false;  // none, bool and unknown codes are skipped
+    }
+}
+
 bool HostVarList::Append(const IVarList& other, uint64_t start, uint64_t count) {
     const uint64_t n = other.GetCount();
     if (start >= n || count > n - start) return false;
-    // Read everything first: other may be this very list.
-    std::vector<Value> values;
+    if (&other != this) {
+        Value v;
+        for (uint64_t i = start; i < start + count; ++i)
+            if (ReadValue(other, i, v)) Push(0, std::move(v));
+        return true;
+    }
+    // Read everything first: the appends would otherwise read what they add.
+    std::vector<Value> values(1);
     values.reserve(count);
     for (uint64_t i = start; i < start + count; ++i) {
-        switch (other.GetType(i)) {
-            case VTYPE_INT:
-                values.emplace_back(int32_t{other.IntVal(i)});
-                break;
-            case VTYPE_FLOAT:
-                values.emplace_back(other.FloatVal(i));
-                break;
-            case VTYPE_STRING:
-                values.emplace_back(NarrowFrom(other.StringVal(i)));
-                break;
-            case VTYPE_WIDESTR:
-                values.emplace_back(WideFrom(other.WideStrVal(i)));
-                break;
-            case VTYPE_OBJECT:
-                values.emplace_back(other.ObjectVal(i));
-                break;
-            case VTYPE_USERDATA: {
-                uint64_t size = 0;
-                const void* p = other.UserDataVal(i, size);
-                std::vector<uint8_t> bytes;
-                if (p != nullptr && size > 0)
-                    bytes.assign(static_cast<const uint8_t*>(p),
-                                 static_cast<const uint8_t*>(p) + size);
-                values.emplace_back(std::move(bytes));
-                break;
-            }
-            case VTYPE_INT64:
-                values.emplace_back(other.Int64Val(i));
-                break;
-            default:
-                break;  // none, bool and unknown codes are skipped
-        }
+        if (ReadValue(other, i, values.back())) values.emplace_back();
     }
+    values.pop_back();
     for (Value& v : values) Push(0, std::move(v));
     return true;
 }

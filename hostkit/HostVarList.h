@@ -127,6 +127,9 @@ private:
     uint64_t m_count = 0;
 };
 
+// Entry index of list as a Value, by the copy rule: false (out untouched)
+// for none, bool and unknown type codes.
+bool ReadValue(const IVarList& list, uint64_t index, Value& out);
 // Every value of a list, in order (user data copied, tags dropped).
 std::vector<Value> ToValues(const IVarList& list);
 // "[1001, obj#12:1, 0, 3, 500, 4]"
