@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -178,7 +179,17 @@ struct Kernel::HookList {
     };
     std::unordered_map<uint64_t, Cached> commandCache;
     std::unordered_map<int, Cached> customCache;
-    std::map<std::pair<int, std::string>, Cached> eventCache;
+    // Ordered by (class, event name); looked up by a view of the name, so a
+    // dispatch builds no key string.
+    struct EventKeyLess {
+        using is_transparent = void;
+        template <typename A, typename B>
+        bool operator()(const A& a, const B& b) const {
+            if (a.first != b.first) return a.first < b.first;
+            return std::string_view(a.second) < std::string_view(b.second);
+        }
+    };
+    std::map<std::pair<int, std::string>, Cached, EventKeyLess> eventCache;
     // One scratch list per dispatch depth, so nested dispatches never clobber
     // the list an outer one is walking.
     std::vector<std::vector<const Hook*>> scratch;

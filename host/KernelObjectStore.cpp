@@ -48,7 +48,8 @@ ObjectId Kernel::CreateObject(const ObjectSpec& objDef) {
     o->cls = cls;
     o->config = objDef.config;
     o->configIndex = objDef.configIndex;
-    o->isPlayer = IsA(cls, "player");
+    static const std::string kPlayer = "player", kScene = "BaseScene";
+    o->isPlayer = IsA(cls, kPlayer);
     o->born = m_born++;
     const ObjectId id = o->id;
     m_slots[slot] = std::move(o);
@@ -65,7 +66,7 @@ ObjectId Kernel::CreateObject(const ObjectSpec& objDef) {
                     ", which does not exist");
         }
     }
-    if (IsA(cls, "BaseScene")) {
+    if (IsA(cls, kScene)) {
         obj->scene = id;
     } else if (!objDef.scene.IsNull()) {
         obj->scene = objDef.scene;
@@ -198,7 +199,7 @@ int Kernel::GetConfigIndex(const ObjectId& obj) {
 ObjectId Kernel::GetChild(const ObjectId& container, const char16_t* name) {
     const Object* o = Get(container);
     if (o == nullptr) return {};
-    const std::u16string wanted = Wide(name);
+    const std::u16string_view wanted = name == nullptr ? std::u16string_view() : name;
     for (const ObjectId& c : o->children) {
         const Object* child = Get(c);
         if (child != nullptr && child->childName == wanted) return c;
