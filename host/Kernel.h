@@ -449,6 +449,7 @@ private:
     std::vector<Timer> m_timers;
     std::vector<uint32_t> m_freeTimers;
     HeartbeatWheel m_wheel;
+    std::vector<HeartbeatWheel::Expired> m_beatBatch;  // AdvanceTime's, kept for reuse
     uint64_t m_attachSeq = 0;
     int64_t m_now = 0;
     bool m_advancing = false;
