@@ -224,7 +224,10 @@ std::vector<Value>& Kernel::Props(Object& o) const {
     return o.props;
 }
 
-Value* Kernel::PropertyHit(const ObjectId& obj, const char* name, const PropertyDecl** decl) const {
+// Only this file calls it: inlined into every reader and writer.
+inline __attribute__((always_inline)) Value* Kernel::PropertyHit(const ObjectId& obj,
+                                                                 const char* name,
+                                                                 const PropertyDecl** decl) const {
     const NameCache& nc = *m_nameCache;
     const NameCache::PropHit& hit = nc.propHits[NameCache::HitIndex(name, obj)];
     if (hit.gen == nc.gen && hit.name == name && hit.obj == obj &&
@@ -292,7 +295,8 @@ bool Kernel::WriteProperty(const ObjectId& obj, const char* name, Value value, c
     return true;
 }
 
-const Value* Kernel::ReadProperty(const ObjectId& obj, const char* name) const {
+inline __attribute__((always_inline)) const Value* Kernel::ReadProperty(const ObjectId& obj,
+                                                                        const char* name) const {
     if (name == nullptr) return nullptr;
     const PropertyDecl* decl = nullptr;
     return PropertyHit(obj, name, &decl);

@@ -10,8 +10,9 @@ using namespace kernel_detail;
 
 // ---- records -------------------------------------------------------------------------------
 
-Kernel::Record* Kernel::GetRecordPtr(const ObjectId& obj, const char* rec, const char* op,
-                                     const RecordDecl** decl) {
+// Only this file calls it: inlined into every reader.
+inline __attribute__((always_inline)) Kernel::Record* Kernel::GetRecordPtr(
+    const ObjectId& obj, const char* rec, const char* op, const RecordDecl** decl) {
     // The hit is checked here and everything else happens out of line, so
     // the common case costs a few compares.
     const NameCache& nc = *m_nameCache;
@@ -218,7 +219,9 @@ bool Kernel::ClearRecord(const ObjectId& obj, const std::string& rec) {
     return true;
 }
 
-const Value* Kernel::Cell(const ObjectId& obj, const char* rec, int row, int col) const {
+inline __attribute__((always_inline)) const Value* Kernel::Cell(const ObjectId& obj,
+                                                                const char* rec, int row,
+                                                                int col) const {
     const RecordDecl* d = nullptr;
     Record* r = const_cast<Kernel*>(this)->GetRecordPtr(obj, rec, nullptr, &d);
     if (r == nullptr || row < 0 || row >= r->rows) return nullptr;
