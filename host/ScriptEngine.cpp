@@ -23,6 +23,11 @@ namespace host {
 
 namespace script {
 
+// PushVarList with the ObjectId metatable found by a registry reference
+// (an array slot, much cheaper to reach than the light key) unless
+// objectMetaRef is LUA_NOREF.
+int PushValues(lua_State* L, const IVarList& list, int objectMetaRef);
+
 namespace {
 
 constexpr const char* kObjectIdMeta = "host.ObjectId";
@@ -130,6 +135,10 @@ int Traceback(lua_State* L) {
 }
 
 int PushVarList(lua_State* L, const IVarList& list) {
+    return PushValues(L, list, LUA_NOREF);
+}
+
+int PushValues(lua_State* L, const IVarList& list, int objectMetaRef) {
     uint64_t count = list.GetCount();
     if (count > static_cast<uint64_t>(INT_MAX - 16) || !lua_checkstack(L, int(count) + 4)) {
         return -1;
@@ -154,7 +163,14 @@ int PushVarList(lua_State* L, const IVarList& list) {
                 break;
             }
             case VTYPE_OBJECT:
-                PushObjectId(L, list.ObjectVal(i));
+                if (objectMetaRef == LUA_NOREF) {
+                    PushObjectId(L, list.ObjectVal(i));
+                } else {
+                    auto* p = static_cast<ObjectId*>(lua_newuserdatauv(L, sizeof(ObjectId), 0));
+                    *p = list.ObjectVal(i);
+                    lua_rawgeti(L, LUA_REGISTRYINDEX, objectMetaRef);
+                    lua_setmetatable(L, -2);
+                }
                 break;
             case VTYPE_USERDATA: {
                 uint64_t size = 0;
@@ -217,6 +233,7 @@ struct ScriptEngine::Impl {
     bool allocationHit = false;
 
     int baseMetaRef = LUA_NOREF;                 // {__index = _G} for script environments
+    int objectMetaRef = LUA_NOREF;               // the ObjectId metatable
     std::unordered_map<std::string, int> cache;  // normalised path -> env registry ref
     std::unordered_map<std::string, std::string> resolved;  // script name -> path
     static constexpr size_t kMaxResolved = 4096;
@@ -242,6 +259,8 @@ struct ScriptEngine::Impl {
         *static_cast<Impl**>(lua_getextraspace(L)) = this;
         OpenRestrictedLibraries();
         script::RegisterObjectIdType(L);
+        lua_rawgetp(L, LUA_REGISTRYINDEX, &script::kObjectIdKey);
+        objectMetaRef = luaL_ref(L, LUA_REGISTRYINDEX);
         lua_newtable(L);
         lua_pushglobaltable(L);
         lua_setfield(L, -2, "__index");
@@ -654,7 +673,7 @@ struct ScriptEngine::Impl {
             err = "function '" + function + "' not found";
             return false;
         }
-        int nargs = script::PushVarList(L, args);
+        int nargs = script::PushValues(L, args, objectMetaRef);
         if (nargs < 0) {
             err = "too many arguments (" + std::to_string(args.GetCount()) + ")";
             return false;
