@@ -88,6 +88,10 @@ void RegisterObjectIdType(lua_State* L) {
         lua_setfield(L, -2, "__metatable");  // scripts cannot swap it
         lua_pushvalue(L, -1);
         lua_rawsetp(L, LUA_REGISTRYINDEX, &kObjectIdKey);
+        // The metatable marks itself: a light key no script can make, found
+        // in this small table faster than in the registry.
+        lua_pushboolean(L, 1);
+        lua_rawsetp(L, -2, &kObjectIdKey);
     }
     lua_pop(L, 1);
 }
@@ -100,13 +104,13 @@ void PushObjectId(lua_State* L, const ObjectId& id) {
 }
 
 bool ToObjectId(lua_State* L, int index, ObjectId& id) {
-    // What luaL_testudata checks (a full userdata with exactly this
-    // metatable), with the metatable found by its light key.
+    // A full userdata whose metatable carries the mark: only
+    // RegisterObjectIdType's metatable does, so this is what luaL_testudata
+    // would check, without looking the metatable up.
     if (lua_type(L, index) != LUA_TUSERDATA) return false;
     auto* p = static_cast<ObjectId*>(lua_touserdata(L, index));
     if (p == nullptr || !lua_getmetatable(L, index)) return false;
-    lua_rawgetp(L, LUA_REGISTRYINDEX, &kObjectIdKey);
-    const bool same = lua_rawequal(L, -1, -2) != 0;
+    const bool same = lua_rawgetp(L, -1, &kObjectIdKey) == LUA_TBOOLEAN;
     lua_pop(L, 2);
     if (!same) return false;
     id = *p;
