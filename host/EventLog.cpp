@@ -198,12 +198,19 @@ bool KeptType(int type) {
 // unknown codes skipped. False (nothing written) when none is kept.
 bool PutArgs(ByteWriter& out, const IVarList& args) {
     const uint64_t n = args.GetCount();
+    // The types of the first entries are kept from the count for the write.
+    constexpr uint64_t kRemembered = 32;
+    uint8_t types[kRemembered];
     uint64_t kept = 0;
-    for (uint64_t i = 0; i < n; ++i) kept += KeptType(args.GetType(i)) ? 1 : 0;
+    for (uint64_t i = 0; i < n; ++i) {
+        const int type = args.GetType(i);
+        if (i < kRemembered) types[i] = static_cast<uint8_t>(type);
+        kept += KeptType(type) ? 1 : 0;
+    }
     if (kept == 0) return false;
     out.Varint(kept);
     for (uint64_t i = 0; i < n; ++i) {
-        const int type = args.GetType(i);
+        const int type = i < kRemembered ? types[i] : args.GetType(i);
         if (!KeptType(type)) continue;
         out.Byte(static_cast<uint8_t>(type));
         switch (type) {
