@@ -251,6 +251,49 @@ bool PutArgs(ByteWriter& out, const IVarList& args) {
     return true;
 }
 
+// The bytes PutArgs writes for a list holding just v (nothing, false, for
+// the types a list skips).
+bool PutValue(ByteWriter& out, const Value& v) {
+    const int type = TypeOf(v);
+    if (!KeptType(type)) return false;
+    out.Varint(1);
+    out.Byte(static_cast<uint8_t>(type));
+    switch (type) {
+        case VTYPE_INT:
+            out.Raw(std::get<int32_t>(v));
+            break;
+        case VTYPE_FLOAT:
+            out.Raw(std::get<float>(v));
+            break;
+        case VTYPE_STRING: {
+            const char* s =
+                std::get<std::string>(v).c_str();  // up to a zero byte, as a list reads it
+            out.Bytes(s, std::strlen(s));
+            break;
+        }
+        case VTYPE_WIDESTR: {
+            const char16_t* s = std::get<std::u16string>(v).c_str();
+            out.Bytes(s, std::char_traits<char16_t>::length(s) * sizeof(char16_t));
+            break;
+        }
+        case VTYPE_OBJECT: {
+            const ObjectId& id = std::get<ObjectId>(v);
+            out.Raw(id.ident);
+            out.Raw(id.serial);
+            break;
+        }
+        case VTYPE_USERDATA: {
+            const auto& bytes = std::get<std::vector<uint8_t>>(v);
+            out.Bytes(bytes.data(), bytes.size());
+            break;
+        }
+        default:  // VTYPE_INT64
+            out.Raw(std::get<int64_t>(v));
+            break;
+    }
+    return true;
+}
+
 void GetArgs(const char*& p, HostVarList& out) {
     const uint64_t n = GetVarint(p);
     for (uint64_t i = 0; i < n; ++i) {
@@ -399,8 +442,11 @@ struct EventLog::Store {
             p.flags |= kHasText;
             scratch.Bytes(f.text.data(), f.text.size());
         }
-        if (f.args != nullptr && f.args->GetCount() > 0 && PutArgs(scratch, *f.args))
+        if (f.value != nullptr) {
+            if (PutValue(scratch, *f.value)) p.flags |= kHasArgs;
+        } else if (f.args != nullptr && f.args->GetCount() > 0 && PutArgs(scratch, *f.args)) {
             p.flags |= kHasArgs;
+        }
         Place(p);
         events.push_back(p);
         allValid = false;

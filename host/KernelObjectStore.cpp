@@ -287,9 +287,7 @@ bool Kernel::WriteProperty(const ObjectId& obj, const char* name, Value value, c
         e.kind = EventKind::Property;
         e.sender = obj;
         e.name = decl->name;
-        HostVarList one;
-        if (m_log.enabled()) one.AddValue(stored);
-        e.args = &one;
+        e.value = &stored;
         m_log.Add(e);
     }
     return true;
