@@ -134,13 +134,44 @@ constexpr size_t kChunkBytes = size_t{1} << 18;
 
 enum : uint8_t { kHasTargetName = 1, kHasText = 2, kHasArgs = 4 };
 
-void PutVarint(std::string& out, uint64_t v) {
-    while (v >= 0x80) {
-        out += static_cast<char>(0x80 | (v & 0x7f));
-        v >>= 7;
+// Bytes of the event being packed: a reused buffer written through a
+// pointer, since every command and property change of a run passes here.
+struct ByteWriter {
+    std::vector<char> buf;
+    size_t len = 0;
+
+    char* Room(size_t n) {
+        if (buf.size() - len < n) buf.resize(std::max(buf.size() * 2, len + n + 256));
+        return buf.data() + len;
     }
-    out += static_cast<char>(v);
-}
+    void Byte(uint8_t b) {
+        *Room(1) = static_cast<char>(b);
+        ++len;
+    }
+    void Put(const void* data, size_t n) {
+        if (n == 0) return;
+        std::memcpy(Room(n), data, n);
+        len += n;
+    }
+    template <typename T>
+    void Raw(const T& v) {
+        Put(&v, sizeof v);
+    }
+    void Varint(uint64_t v) {
+        char* d = Room(10);
+        size_t k = 0;
+        while (v >= 0x80) {
+            d[k++] = static_cast<char>(0x80 | (v & 0x7f));
+            v >>= 7;
+        }
+        d[k++] = static_cast<char>(v);
+        len += k;
+    }
+    void Bytes(const void* data, size_t n) {
+        Varint(n);
+        Put(data, n);
+    }
+};
 
 uint64_t GetVarint(const char*& p) {
     uint64_t v = 0;
@@ -152,11 +183,6 @@ uint64_t GetVarint(const char*& p) {
 }
 
 template <typename T>
-void PutRaw(std::string& out, const T& v) {
-    out.append(reinterpret_cast<const char*>(&v), sizeof v);
-}
-
-template <typename T>
 T GetRaw(const char*& p) {
     T v;
     std::memcpy(&v, p, sizeof v);
@@ -164,66 +190,108 @@ T GetRaw(const char*& p) {
     return v;
 }
 
-void PutBytes(std::string& out, const void* data, size_t n) {
-    PutVarint(out, n);
-    if (n > 0) out.append(static_cast<const char*>(data), n);
+bool KeptType(int type) {
+    return type >= VTYPE_INT && type <= VTYPE_INT64;
 }
 
 // The arguments as HostVarList's copy keeps them: untagged, none, bool and
-// unknown codes skipped.
-void PutArgs(std::string& out, const IVarList& args) {
+// unknown codes skipped. False (nothing written) when none is kept.
+bool PutArgs(ByteWriter& out, const IVarList& args) {
     const uint64_t n = args.GetCount();
-    std::string body;
+    // The types of the first entries are kept from the count for the write.
+    constexpr uint64_t kRemembered = 32;
+    uint8_t types[kRemembered];
     uint64_t kept = 0;
     for (uint64_t i = 0; i < n; ++i) {
         const int type = args.GetType(i);
+        if (i < kRemembered) types[i] = static_cast<uint8_t>(type);
+        kept += KeptType(type) ? 1 : 0;
+    }
+    if (kept == 0) return false;
+    out.Varint(kept);
+    for (uint64_t i = 0; i < n; ++i) {
+        const int type = i < kRemembered ? types[i] : args.GetType(i);
+        if (!KeptType(type)) continue;
+        out.Byte(static_cast<uint8_t>(type));
         switch (type) {
             case VTYPE_INT:
-                body += static_cast<char>(type);
-                PutRaw(body, int32_t{args.IntVal(i)});
+                out.Raw(int32_t{args.IntVal(i)});
                 break;
             case VTYPE_FLOAT:
-                body += static_cast<char>(type);
-                PutRaw(body, args.FloatVal(i));
+                out.Raw(args.FloatVal(i));
                 break;
             case VTYPE_STRING: {
                 const char* s = args.StringVal(i);
-                body += static_cast<char>(type);
-                PutBytes(body, s, s == nullptr ? 0 : std::strlen(s));
+                out.Bytes(s, s == nullptr ? 0 : std::strlen(s));
                 break;
             }
             case VTYPE_WIDESTR: {
                 const char16_t* s = args.WideStrVal(i);
                 const size_t len = s == nullptr ? 0 : std::char_traits<char16_t>::length(s);
-                body += static_cast<char>(type);
-                PutBytes(body, s, len * sizeof(char16_t));
+                out.Bytes(s, len * sizeof(char16_t));
                 break;
             }
             case VTYPE_OBJECT: {
                 const ObjectId id = args.ObjectVal(i);
-                body += static_cast<char>(type);
-                PutRaw(body, id.ident);
-                PutRaw(body, id.serial);
+                out.Raw(id.ident);
+                out.Raw(id.serial);
                 break;
             }
             case VTYPE_USERDATA: {
                 uint64_t size = 0;
                 const void* p = args.UserDataVal(i, size);
-                body += static_cast<char>(type);
-                PutBytes(body, p, p == nullptr ? 0 : size);
+                out.Bytes(p, p == nullptr ? 0 : size);
                 break;
             }
-            case VTYPE_INT64:
-                body += static_cast<char>(type);
-                PutRaw(body, int64_t{args.Int64Val(i)});
+            default:  // VTYPE_INT64
+                out.Raw(int64_t{args.Int64Val(i)});
                 break;
-            default:
-                continue;
         }
-        ++kept;
     }
-    PutVarint(out, kept);
-    out += body;
+    return true;
+}
+
+// The bytes PutArgs writes for a list holding just v (nothing, false, for
+// the types a list skips).
+bool PutValue(ByteWriter& out, const Value& v) {
+    const int type = TypeOf(v);
+    if (!KeptType(type)) return false;
+    out.Varint(1);
+    out.Byte(static_cast<uint8_t>(type));
+    switch (type) {
+        case VTYPE_INT:
+            out.Raw(std::get<int32_t>(v));
+            break;
+        case VTYPE_FLOAT:
+            out.Raw(std::get<float>(v));
+            break;
+        case VTYPE_STRING: {
+            const char* s =
+                std::get<std::string>(v).c_str();  // up to a zero byte, as a list reads it
+            out.Bytes(s, std::strlen(s));
+            break;
+        }
+        case VTYPE_WIDESTR: {
+            const char16_t* s = std::get<std::u16string>(v).c_str();
+            out.Bytes(s, std::char_traits<char16_t>::length(s) * sizeof(char16_t));
+            break;
+        }
+        case VTYPE_OBJECT: {
+            const ObjectId& id = std::get<ObjectId>(v);
+            out.Raw(id.ident);
+            out.Raw(id.serial);
+            break;
+        }
+        case VTYPE_USERDATA: {
+            const auto& bytes = std::get<std::vector<uint8_t>>(v);
+            out.Bytes(bytes.data(), bytes.size());
+            break;
+        }
+        default:  // VTYPE_INT64
+            out.Raw(std::get<int64_t>(v));
+            break;
+    }
+    return true;
 }
 
 void GetArgs(const char*& p, HostVarList& out) {
@@ -300,7 +368,15 @@ struct EventLog::Store {
     uint32_t firstChunk = 0;  // absolute number of chunks.front()
     std::deque<std::string> names{std::string()};
     std::unordered_map<std::string_view, uint32_t> nameIds;
-    std::string scratch;
+    ByteWriter scratch;
+    // Recent names by where their text lies (checked against the text):
+    // most names come from the same few declarations again and again.
+    struct NameHit {
+        const char* data = nullptr;
+        size_t size = 0;
+        uint32_t id = 0;
+    };
+    NameHit nameHits[64];
     // Unpacked copies handed out by the readers (stable addresses).
     std::deque<Event> views;
     std::vector<Event> all;
@@ -308,6 +384,16 @@ struct EventLog::Store {
 
     uint32_t Intern(std::string_view name) {
         if (name.empty()) return 0;
+        const uintptr_t at = reinterpret_cast<uintptr_t>(name.data());
+        NameHit& hit = nameHits[((at >> 3) ^ (at >> 9) ^ name.size()) & 63];
+        if (hit.data == name.data() && hit.size == name.size() &&
+            std::memcmp(names[hit.id].data(), name.data(), name.size()) == 0)
+            return hit.id;
+        const uint32_t id = InternSlow(name);
+        hit = {name.data(), name.size(), id};
+        return id;
+    }
+    uint32_t InternSlow(std::string_view name) {
         auto it = nameIds.find(name);
         if (it != nameIds.end()) return it->second;
         names.emplace_back(name);
@@ -318,7 +404,7 @@ struct EventLog::Store {
 
     // Copies scratch into the chunks; sets where it went.
     void Place(Packed& p) {
-        const size_t n = scratch.size();
+        const size_t n = scratch.len;
         if (n == 0) {
             p.chunk = 0;
             p.pos = 0;
@@ -331,7 +417,7 @@ struct EventLog::Store {
             chunks.push_back(std::move(c));
         }
         Chunk& c = chunks.back();
-        std::memcpy(c.data.get() + c.used, scratch.data(), n);
+        std::memcpy(c.data.get() + c.used, scratch.buf.data(), n);
         p.chunk = firstChunk + static_cast<uint32_t>(chunks.size() - 1);
         p.pos = static_cast<uint32_t>(c.used);
         c.used += n;
@@ -347,22 +433,19 @@ struct EventLog::Store {
         p.result = f.result;
         p.name = Intern(f.name);
         p.kind = static_cast<uint8_t>(f.kind);
-        scratch.clear();
+        scratch.len = 0;
         if (!f.targetName.empty()) {
             p.flags |= kHasTargetName;
-            PutBytes(scratch, f.targetName.data(), f.targetName.size() * sizeof(char16_t));
+            scratch.Bytes(f.targetName.data(), f.targetName.size() * sizeof(char16_t));
         }
         if (!f.text.empty()) {
             p.flags |= kHasText;
-            PutBytes(scratch, f.text.data(), f.text.size());
+            scratch.Bytes(f.text.data(), f.text.size());
         }
-        if (f.args != nullptr && f.args->GetCount() > 0) {
-            const size_t before = scratch.size();
-            PutArgs(scratch, *f.args);
-            if (scratch.size() == before + 1 && scratch.back() == '\0')
-                scratch.pop_back();  // nothing kept
-            else
-                p.flags |= kHasArgs;
+        if (f.value != nullptr) {
+            if (PutValue(scratch, *f.value)) p.flags |= kHasArgs;
+        } else if (f.args != nullptr && f.args->GetCount() > 0 && PutArgs(scratch, *f.args)) {
+            p.flags |= kHasArgs;
         }
         Place(p);
         events.push_back(p);

@@ -100,6 +100,9 @@ struct EventFields {
     std::string_view text;
     std::u16string_view targetName;
     const IVarList* args = nullptr;
+    // Instead of args: a single value, recorded as a list holding just it
+    // (property changes pass the stored value without building a list).
+    const Value* value = nullptr;
 };
 
 class EventLog {

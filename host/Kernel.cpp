@@ -79,6 +79,20 @@ LifecycleReport Kernel::RunLifecycle(const std::vector<std::pair<std::string, IM
     return report;
 }
 
+// ---- fixed texts -----------------------------------------------------------------
+
+void Kernel::SetFixedTextRanges(std::vector<std::pair<uintptr_t, uintptr_t>> ranges) {
+    m_fixedTexts = std::move(ranges);
+    ++m_nameCache->gen;  // hits made under the old ranges are made again
+}
+
+bool Kernel::IsFixedText(const char* text) const {
+    const uintptr_t at = reinterpret_cast<uintptr_t>(text);
+    for (const auto& [begin, end] : m_fixedTexts)
+        if (at >= begin && at < end) return true;
+    return false;
+}
+
 // ---- scenes, resources, scripts --------------------------------------------------------------
 
 ObjectId Kernel::GetScene() {
@@ -100,7 +114,18 @@ bool Kernel::RunScriptFunction(const char* script, const char* function, const I
         return false;
     }
     try {
-        return m_scriptRunner(Str(script), Str(function), args, resultCount, results);
+        if (m_scriptCalls > 0) {  // a runner that calls back in: its own copies
+            return m_scriptRunner(Str(script), Str(function), args, resultCount, results);
+        }
+        // Reused buffers: the names are the same few on every call.
+        m_scriptName.assign(script != nullptr ? script : "");
+        m_functionName.assign(function != nullptr ? function : "");
+        ++m_scriptCalls;
+        struct Leave {
+            int& depth;
+            ~Leave() { --depth; }
+        } leave{m_scriptCalls};
+        return m_scriptRunner(m_scriptName, m_functionName, args, resultCount, results);
     } catch (const std::exception& e) {
         HostLog(std::string("script engine failed: ") + e.what());
     } catch (...) {

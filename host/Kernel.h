@@ -335,12 +335,17 @@ public:
     const EventLog& log() const { return m_log; }
     // "[host] ..." line: event log (kind Host), terminal unless silenced, log file.
     void HostLog(const std::string& line);
-    void Note(const std::string& what, const std::string& detail, const ObjectId& obj = {},
+    void Note(std::string_view what, std::string_view detail, const ObjectId& obj = {},
               const IVarList* args = nullptr);
     void SetEchoToTerminal(bool on) { m_options.echoToTerminal = on; }
     const KernelOptions& options() const { return m_options; }
 
     void SetScriptRunner(ScriptRunner runner) { m_scriptRunner = std::move(runner); }
+    // Address ranges whose bytes cannot change while they are set (a loaded
+    // plug-in's read-only segments): property and record names found there
+    // are matched by address alone on later calls. Clear them (empty) before
+    // the library goes away.
+    void SetFixedTextRanges(std::vector<std::pair<uintptr_t, uintptr_t>> ranges);
 
     // The object whose callback is running now (null outside callbacks).
     ObjectId CurrentObject() const;
@@ -380,6 +385,15 @@ private:
     const Value* Cell(const ObjectId& obj, const char* rec, int row, int col) const;
     bool WriteProperty(const ObjectId& obj, const char* name, Value value, const char* op);
     const Value* ReadProperty(const ObjectId& obj, const char* name) const;
+    // The stored value of obj's property name (null when either is missing),
+    // through the kernel's hit cache.
+    Value* PropertyHit(const ObjectId& obj, const char* name, const PropertyDecl** decl) const;
+    // The lookups behind a missed hit (they make the hit), out of line so
+    // that the hit path stays small.
+    __attribute__((noinline)) Value* PropertySlow(const ObjectId& obj, const char* name,
+                                                  const PropertyDecl** decl) const;
+    __attribute__((noinline)) Record* RecordPtrSlow(const ObjectId& obj, const char* rec,
+                                                    const char* op, const RecordDecl** decl);
     bool RowFromList(const RecordDecl& d, const IVarList& values, const char* op, const char* rec,
                      Value* row);
     // Where a row added at row (-1: at the end) goes, or -1 (logged) when the
@@ -404,6 +418,11 @@ private:
     EventLog m_log;
     std::FILE* m_logFile = nullptr;
     ScriptRunner m_scriptRunner;
+    std::vector<std::pair<uintptr_t, uintptr_t>> m_fixedTexts;
+    bool IsFixedText(const char* text) const;
+    std::string m_scriptName;  // RunScriptFunction's names, kept for reuse
+    std::string m_functionName;
+    int m_scriptCalls = 0;
 
     std::deque<ClassInfo> m_classes;
     std::unordered_map<std::string, int> m_classByName;
@@ -435,6 +454,7 @@ private:
     std::vector<Timer> m_timers;
     std::vector<uint32_t> m_freeTimers;
     HeartbeatWheel m_wheel;
+    std::vector<HeartbeatWheel::Expired> m_beatBatch;  // AdvanceTime's, kept for reuse
     uint64_t m_attachSeq = 0;
     int64_t m_now = 0;
     bool m_advancing = false;

@@ -163,8 +163,13 @@ const std::vector<const Kernel::Hook*>& Kernel::CollectHooks(int kind, int class
         cached = &hl.commandCache[(uint64_t(uint32_t(classIndex)) << 32) | uint32_t(id)];
     else if (kind == kCustomHook)
         cached = &hl.customCache[id];
-    else
-        cached = &hl.eventCache[{classIndex, event}];
+    else {
+        const std::pair<int, std::string_view> key{classIndex, event};
+        auto it = hl.eventCache.find(key);
+        if (it == hl.eventCache.end())
+            it = hl.eventCache.emplace(std::make_pair(classIndex, event), HookList::Cached{}).first;
+        cached = &it->second;
+    }
     if (cached->version == hl.version) return cached->hooks;
     cached->hooks.clear();
     for (const auto& h : hl.all) {

@@ -243,7 +243,7 @@ void Kernel::AdvanceTime(int64_t ms) {
     m_advancing = true;
     constexpr int64_t kEnd = INT64_MAX / 4;
     const int64_t target = ms > kEnd - m_now ? kEnd : m_now + ms;
-    std::vector<HeartbeatWheel::Expired> batch;
+    std::vector<HeartbeatWheel::Expired>& batch = m_beatBatch;  // reused: no nesting here
     int64_t when = 0;
     while (m_wheel.PopDue(target, batch, when)) {
         m_now = when;

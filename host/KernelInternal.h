@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdio>
+#include <cstring>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -87,6 +89,44 @@ struct Kernel::NameCache {
         const uintptr_t p = reinterpret_cast<uintptr_t>(name);
         return ((p >> 3) ^ (p >> 13) ^ (static_cast<size_t>(cls) * 0x9e37u)) & (kSize - 1);
     }
+
+    // The plug-in reads the same cells and properties of the same objects
+    // over and over: a hit keyed by (name pointer, object id) skips finding
+    // the object, its class layout and the slot. A hit is good while gen
+    // matches; gen moves on whenever an object dies or a property or record
+    // vector of an object may have moved, so a stale pointer is never used.
+    struct RecordHit {
+        const char* name = nullptr;
+        ObjectId obj;
+        uint64_t gen = 0;
+        Record* record = nullptr;
+        const RecordDecl* decl = nullptr;
+        bool fixed = false;  // name lies in a fixed text range: no text check
+    };
+    struct PropHit {
+        const char* name = nullptr;
+        ObjectId obj;
+        uint64_t gen = 0;
+        Value* value = nullptr;
+        const PropertyDecl* decl = nullptr;
+        bool fixed = false;
+    };
+    static constexpr int kHitBits = 9;
+    static constexpr size_t kHits = size_t{1} << kHitBits;
+    RecordHit recordHits[kHits];
+    PropHit propHits[kHits];
+    uint64_t gen = 1;
+    static size_t HitIndex(const char* name, const ObjectId& obj) {
+        // Multiplicative hashing: the top bits depend on every bit of the
+        // pointer and the ident, so a few hot names never keep colliding.
+        const uint64_t key = reinterpret_cast<uintptr_t>(name) ^ (uint64_t{obj.ident} << 40);
+        return static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> (64 - kHitBits));
+    }
+    // The text at name is still the name the hit was made for (the caller
+    // may have reused its buffer).
+    static bool SameText(const std::string& declared, const char* name) {
+        return std::strcmp(declared.c_str(), name) == 0;
+    }
 };
 
 // Rows stored contiguously, row r at cells[r * cols ...].
@@ -139,7 +179,17 @@ struct Kernel::HookList {
     };
     std::unordered_map<uint64_t, Cached> commandCache;
     std::unordered_map<int, Cached> customCache;
-    std::map<std::pair<int, std::string>, Cached> eventCache;
+    // Ordered by (class, event name); looked up by a view of the name, so a
+    // dispatch builds no key string.
+    struct EventKeyLess {
+        using is_transparent = void;
+        template <typename A, typename B>
+        bool operator()(const A& a, const B& b) const {
+            if (a.first != b.first) return a.first < b.first;
+            return std::string_view(a.second) < std::string_view(b.second);
+        }
+    };
+    std::map<std::pair<int, std::string>, Cached, EventKeyLess> eventCache;
     // One scratch list per dispatch depth, so nested dispatches never clobber
     // the list an outer one is walking.
     std::vector<std::vector<const Hook*>> scratch;

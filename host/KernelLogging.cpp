@@ -62,7 +62,7 @@ void Kernel::HostLog(const std::string& line) {
     WriteLine("host", ("[host] " + line).c_str(), EventKind::Host);
 }
 
-void Kernel::Note(const std::string& what, const std::string& detail, const ObjectId& obj,
+void Kernel::Note(std::string_view what, std::string_view detail, const ObjectId& obj,
                   const IVarList* args) {
     EventFields e;
     e.timeMs = m_now;

@@ -48,7 +48,8 @@ ObjectId Kernel::CreateObject(const ObjectSpec& objDef) {
     o->cls = cls;
     o->config = objDef.config;
     o->configIndex = objDef.configIndex;
-    o->isPlayer = IsA(cls, "player");
+    static const std::string kPlayer = "player", kScene = "BaseScene";
+    o->isPlayer = IsA(cls, kPlayer);
     o->born = m_born++;
     const ObjectId id = o->id;
     m_slots[slot] = std::move(o);
@@ -65,7 +66,7 @@ ObjectId Kernel::CreateObject(const ObjectSpec& objDef) {
                     ", which does not exist");
         }
     }
-    if (IsA(cls, "BaseScene")) {
+    if (IsA(cls, kScene)) {
         obj->scene = id;
     } else if (!objDef.scene.IsNull()) {
         obj->scene = objDef.scene;
@@ -132,6 +133,7 @@ void Kernel::DestroyNow(uint32_t slot) {
     // The id dies now (Exists is false from here on); the storage lives on
     // until the outermost dispatch returns, so texts handed out stay valid.
     if (++m_serials[slot] == 0) m_serials[slot] = 1;
+    ++m_nameCache->gen;  // no hit may lead to the dead object
     if (m_depth > 0)
         m_graveyard.push_back(std::move(m_slots[slot]));
     else
@@ -197,7 +199,7 @@ int Kernel::GetConfigIndex(const ObjectId& obj) {
 ObjectId Kernel::GetChild(const ObjectId& container, const char16_t* name) {
     const Object* o = Get(container);
     if (o == nullptr) return {};
-    const std::u16string wanted = Wide(name);
+    const std::u16string_view wanted = name == nullptr ? std::u16string_view() : name;
     for (const ObjectId& c : o->children) {
         const Object* child = Get(c);
         if (child != nullptr && child->childName == wanted) return c;
@@ -217,35 +219,66 @@ std::vector<Value>& Kernel::Props(Object& o) const {
         // A dispatch may hold texts of the old values: keep them alive.
         if (m_depth > 0 && !o.props.empty()) m_deadCells.push_back(std::move(o.props));
         o.props = std::move(grown);
+        ++m_nameCache->gen;  // earlier hits point into the old vector
     }
     return o.props;
 }
 
-bool Kernel::WriteProperty(const ObjectId& obj, const char* name, Value value, const char* op) {
+// Only this file calls it: inlined into every reader and writer.
+inline __attribute__((always_inline)) Value* Kernel::PropertyHit(const ObjectId& obj,
+                                                                 const char* name,
+                                                                 const PropertyDecl** decl) const {
+    const NameCache& nc = *m_nameCache;
+    const NameCache::PropHit& hit = nc.propHits[NameCache::HitIndex(name, obj)];
+    if (hit.gen == nc.gen && hit.name == name && hit.obj == obj &&
+        (hit.fixed || NameCache::SameText(hit.decl->name, name))) {
+        *decl = hit.decl;
+        return hit.value;
+    }
+    return PropertySlow(obj, name, decl);
+}
+
+Value* Kernel::PropertySlow(const ObjectId& obj, const char* name,
+                            const PropertyDecl** decl) const {
+    NameCache& nc = *m_nameCache;
+    NameCache::PropHit& hit = nc.propHits[NameCache::HitIndex(name, obj)];
     Object* o = Get(obj);
-    const std::string_view prop = name == nullptr ? std::string_view() : std::string_view(name);
-    if (o == nullptr) {
-        HostLog(Format("%s(%s, \"%s\") refused: no such object", op, Obj(obj).c_str(),
-                       std::string(prop).c_str()));
-        return false;
-    }
-    const Layout& l = *m_layouts[o->cls];
+    if (o == nullptr) return nullptr;
     const int slot = PropSlot(o->cls, name);
-    if (slot < 0) {
-        HostLog(Format("%s(%s, \"%s\") refused: class %s has no such property", op,
-                       Obj(obj).c_str(), std::string(prop).c_str(),
-                       m_classes[o->cls].name.c_str()));
+    if (slot < 0) return nullptr;
+    Value* v = &Props(*o)[slot];  // may move gen on
+    *decl = m_layouts[o->cls]->props[slot];
+    hit = {name, obj, nc.gen, v, *decl, IsFixedText(name)};
+    return v;
+}
+
+bool Kernel::WriteProperty(const ObjectId& obj, const char* name, Value value, const char* op) {
+    const PropertyDecl* decl = nullptr;
+    Value* found = name != nullptr ? PropertyHit(obj, name, &decl) : nullptr;
+    if (found == nullptr) {
+        const Object* o = Get(obj);
+        if (o == nullptr) {
+            HostLog(Format("%s(%s, \"%s\") refused: no such object", op, Obj(obj).c_str(),
+                           Str(name).c_str()));
+        } else {
+            HostLog(Format("%s(%s, \"%s\") refused: class %s has no such property", op,
+                           Obj(obj).c_str(), Str(name).c_str(), m_classes[o->cls].name.c_str()));
+        }
         return false;
     }
-    const PropertyDecl* decl = l.props[slot];
     if (!Accepts(decl->type, value)) {
         HostLog(Format("%s(%s, \"%s\") refused: the property is %s, the value %s", op,
-                       Obj(obj).c_str(), std::string(prop).c_str(), TypeName(decl->type),
+                       Obj(obj).c_str(), Str(name).c_str(), TypeName(decl->type),
                        TypeName(TypeOf(value))));
         return false;
     }
-    Value& stored = Props(*o)[slot];
-    if (decl->type == VTYPE_BOOL) value = Normalise(decl->type, std::move(value));
+    Value& stored = *found;
+    if (decl->type == VTYPE_BOOL) {
+        // Stored as int 0 / 1 (see Normalise).
+        const bool on =
+            TypeOf(value) == VTYPE_BOOL ? std::get<bool>(value) : std::get<int32_t>(value) != 0;
+        value = int32_t{on ? 1 : 0};
+    }
     if (stored == value) return true;  // an unwritten property holds its initial value
     stored = std::move(value);
     if (m_options.logPropertyChanges) {
@@ -254,20 +287,17 @@ bool Kernel::WriteProperty(const ObjectId& obj, const char* name, Value value, c
         e.kind = EventKind::Property;
         e.sender = obj;
         e.name = decl->name;
-        HostVarList one;
-        if (m_log.enabled()) one.AddValue(stored);
-        e.args = &one;
+        e.value = &stored;
         m_log.Add(e);
     }
     return true;
 }
 
-const Value* Kernel::ReadProperty(const ObjectId& obj, const char* name) const {
-    Object* o = Get(obj);
-    if (o == nullptr || name == nullptr) return nullptr;
-    const int slot = PropSlot(o->cls, name);
-    if (slot < 0) return nullptr;
-    return &Props(*o)[slot];
+inline __attribute__((always_inline)) const Value* Kernel::ReadProperty(const ObjectId& obj,
+                                                                        const char* name) const {
+    if (name == nullptr) return nullptr;
+    const PropertyDecl* decl = nullptr;
+    return PropertyHit(obj, name, &decl);
 }
 
 bool Kernel::FindAttr(const ObjectId& obj, const char* name) {

@@ -10,14 +10,33 @@ using namespace kernel_detail;
 
 // ---- records -------------------------------------------------------------------------------
 
-Kernel::Record* Kernel::GetRecordPtr(const ObjectId& obj, const char* rec, const char* op,
-                                     const RecordDecl** decl) {
+// Only this file calls it: inlined into every reader.
+inline __attribute__((always_inline)) Kernel::Record* Kernel::GetRecordPtr(
+    const ObjectId& obj, const char* rec, const char* op, const RecordDecl** decl) {
+    // The hit is checked here and everything else happens out of line, so
+    // the common case costs a few compares.
+    const NameCache& nc = *m_nameCache;
+    if (rec != nullptr) {
+        const NameCache::RecordHit& hit = nc.recordHits[NameCache::HitIndex(rec, obj)];
+        if (hit.gen == nc.gen && hit.name == rec && hit.obj == obj &&
+            (hit.fixed || NameCache::SameText(hit.decl->name, rec))) {
+            *decl = hit.decl;
+            return hit.record;
+        }
+    }
+    return RecordPtrSlow(obj, rec, op, decl);
+}
+
+Kernel::Record* Kernel::RecordPtrSlow(const ObjectId& obj, const char* rec, const char* op,
+                                      const RecordDecl** decl) {
+    NameCache& nc = *m_nameCache;
+    NameCache::RecordHit* hit =
+        rec != nullptr ? &nc.recordHits[NameCache::HitIndex(rec, obj)] : nullptr;
     Object* o = Get(obj);
-    const std::string_view name = rec == nullptr ? std::string_view() : std::string_view(rec);
     if (o == nullptr) {
         if (op != nullptr)
             HostLog(Format("%s(%s, \"%s\") refused: no such object", op, Obj(obj).c_str(),
-                           std::string(name).c_str()));
+                           Str(rec).c_str()));
         return nullptr;
     }
     const Layout& l = *m_layouts[o->cls];
@@ -25,15 +44,19 @@ Kernel::Record* Kernel::GetRecordPtr(const ObjectId& obj, const char* rec, const
     if (slot < 0) {
         if (op != nullptr)
             HostLog(Format("%s(%s, \"%s\") refused: class %s has no such record", op,
-                           Obj(obj).c_str(), std::string(name).c_str(),
-                           m_classes[o->cls].name.c_str()));
+                           Obj(obj).c_str(), Str(rec).c_str(), m_classes[o->cls].name.c_str()));
         return nullptr;
     }
     // Records a base class declared later are added as they are first used;
     // Record moves keep the cells' storage where it is.
-    if (o->records.size() <= static_cast<size_t>(slot)) o->records.resize(l.records.size());
+    if (o->records.size() <= static_cast<size_t>(slot)) {
+        o->records.resize(l.records.size());
+        ++nc.gen;  // earlier hits may point into the old vector
+    }
     *decl = l.records[slot];
-    return &o->records[slot];
+    Record* r = &o->records[slot];
+    if (hit != nullptr) *hit = {rec, obj, nc.gen, r, *decl, IsFixedText(rec)};
+    return r;
 }
 
 void Kernel::BeforeCellsMove(Record& r) {
@@ -61,20 +84,26 @@ bool Kernel::RowFromList(const RecordDecl& d, const IVarList& values, const char
                        static_cast<unsigned long long>(values.GetCount()), d.cols));
         return false;
     }
-    const HostVarList copy(values);
-    if (copy.GetCount() != values.GetCount()) {
-        HostLog(Format("%s(\"%s\") refused: a value of a type no cell can hold", op, rec));
-        return false;
+    // Read as the list's copy rule does: a type no cell can hold is refused
+    // before any column is looked at.
+    for (int c = 0; c < d.cols; ++c) {
+        const int type = values.GetType(static_cast<uint64_t>(c));
+        if (type < VTYPE_INT || type > VTYPE_INT64) {
+            HostLog(Format("%s(\"%s\") refused: a value of a type no cell can hold", op, rec));
+            return false;
+        }
     }
     for (int c = 0; c < d.cols; ++c) {
-        const Value& v = copy.At(static_cast<uint64_t>(c));
+        Value& v = row[c];
+        ReadValue(values, static_cast<uint64_t>(c), v);
         if (!Accepts(d.colTypes[c], v)) {
             HostLog(Format("%s(\"%s\") refused: column %d is %s, the value %s", op, rec, c,
                            TypeName(d.colTypes[c]), TypeName(TypeOf(v))));
             return false;
         }
+        // Bools are kept as int 0 / 1 (see Normalise); the list holds no bools.
+        if (d.colTypes[c] == VTYPE_BOOL) v = int32_t{std::get<int32_t>(v) != 0 ? 1 : 0};
     }
-    for (int c = 0; c < d.cols; ++c) row[c] = Normalise(d.colTypes[c], copy.At(uint64_t(c)));
     return true;
 }
 
@@ -190,7 +219,9 @@ bool Kernel::ClearRecord(const ObjectId& obj, const std::string& rec) {
     return true;
 }
 
-const Value* Kernel::Cell(const ObjectId& obj, const char* rec, int row, int col) const {
+inline __attribute__((always_inline)) const Value* Kernel::Cell(const ObjectId& obj,
+                                                                const char* rec, int row,
+                                                                int col) const {
     const RecordDecl* d = nullptr;
     Record* r = const_cast<Kernel*>(this)->GetRecordPtr(obj, rec, nullptr, &d);
     if (r == nullptr || row < 0 || row >= r->rows) return nullptr;

@@ -23,9 +23,18 @@ namespace host {
 
 namespace script {
 
+// PushVarList with the ObjectId metatable found by a registry reference
+// (an array slot, much cheaper to reach than the light key) unless
+// objectMetaRef is LUA_NOREF.
+int PushValues(lua_State* L, const IVarList& list, int objectMetaRef);
+
 namespace {
 
 constexpr const char* kObjectIdMeta = "host.ObjectId";
+// The same metatable, also kept under this address in the registry: pushing
+// it by a light key is much cheaper than the lookup by name, and ids are
+// pushed and read on every script call.
+const char kObjectIdKey = 0;
 
 int ObjectIdToString(lua_State* L) {
     ObjectId id;
@@ -77,6 +86,12 @@ void RegisterObjectIdType(lua_State* L) {
         lua_setfield(L, -2, "__index");
         lua_pushboolean(L, 0);
         lua_setfield(L, -2, "__metatable");  // scripts cannot swap it
+        lua_pushvalue(L, -1);
+        lua_rawsetp(L, LUA_REGISTRYINDEX, &kObjectIdKey);
+        // The metatable marks itself: a light key no script can make, found
+        // in this small table faster than in the registry.
+        lua_pushboolean(L, 1);
+        lua_rawsetp(L, -2, &kObjectIdKey);
     }
     lua_pop(L, 1);
 }
@@ -84,12 +99,20 @@ void RegisterObjectIdType(lua_State* L) {
 void PushObjectId(lua_State* L, const ObjectId& id) {
     auto* p = static_cast<ObjectId*>(lua_newuserdatauv(L, sizeof(ObjectId), 0));
     *p = id;
-    luaL_setmetatable(L, kObjectIdMeta);
+    lua_rawgetp(L, LUA_REGISTRYINDEX, &kObjectIdKey);
+    lua_setmetatable(L, -2);
 }
 
 bool ToObjectId(lua_State* L, int index, ObjectId& id) {
-    auto* p = static_cast<ObjectId*>(luaL_testudata(L, index, kObjectIdMeta));
-    if (p == nullptr) return false;
+    // A full userdata whose metatable carries the mark: only
+    // RegisterObjectIdType's metatable does, so this is what luaL_testudata
+    // would check, without looking the metatable up.
+    if (lua_type(L, index) != LUA_TUSERDATA) return false;
+    auto* p = static_cast<ObjectId*>(lua_touserdata(L, index));
+    if (p == nullptr || !lua_getmetatable(L, index)) return false;
+    const bool same = lua_rawgetp(L, -1, &kObjectIdKey) == LUA_TBOOLEAN;
+    lua_pop(L, 2);
+    if (!same) return false;
     id = *p;
     return true;
 }
@@ -116,6 +139,10 @@ int Traceback(lua_State* L) {
 }
 
 int PushVarList(lua_State* L, const IVarList& list) {
+    return PushValues(L, list, LUA_NOREF);
+}
+
+int PushValues(lua_State* L, const IVarList& list, int objectMetaRef) {
     uint64_t count = list.GetCount();
     if (count > static_cast<uint64_t>(INT_MAX - 16) || !lua_checkstack(L, int(count) + 4)) {
         return -1;
@@ -140,7 +167,14 @@ int PushVarList(lua_State* L, const IVarList& list) {
                 break;
             }
             case VTYPE_OBJECT:
-                PushObjectId(L, list.ObjectVal(i));
+                if (objectMetaRef == LUA_NOREF) {
+                    PushObjectId(L, list.ObjectVal(i));
+                } else {
+                    auto* p = static_cast<ObjectId*>(lua_newuserdatauv(L, sizeof(ObjectId), 0));
+                    *p = list.ObjectVal(i);
+                    lua_rawgeti(L, LUA_REGISTRYINDEX, objectMetaRef);
+                    lua_setmetatable(L, -2);
+                }
                 break;
             case VTYPE_USERDATA: {
                 uint64_t size = 0;
@@ -203,9 +237,19 @@ struct ScriptEngine::Impl {
     bool allocationHit = false;
 
     int baseMetaRef = LUA_NOREF;                 // {__index = _G} for script environments
+    int objectMetaRef = LUA_NOREF;               // the ObjectId metatable
     std::unordered_map<std::string, int> cache;  // normalised path -> env registry ref
     std::unordered_map<std::string, std::string> resolved;  // script name -> path
     static constexpr size_t kMaxResolved = 4096;
+    // The rules call the same function of the same script again and again:
+    // the last script's environment and the last function name (as a Lua
+    // string) are kept by reference, so a repeated call hashes nothing.
+    std::string lastScript;
+    std::string lastKey;  // its resolved path
+    int lastEnvRef = LUA_NOREF;
+    std::string lastFunction;
+    int lastFunctionRef = LUA_NOREF;
+    std::vector<ResultValue> values;  // results of the current call
 
     explicit Impl(std::string dir, ScriptLimits lim) : resourceDir(std::move(dir)), limits(lim) {
         if (!resourceDir.empty() && resourceDir.back() != '/' && resourceDir.back() != '\\') {
@@ -219,6 +263,8 @@ struct ScriptEngine::Impl {
         *static_cast<Impl**>(lua_getextraspace(L)) = this;
         OpenRestrictedLibraries();
         script::RegisterObjectIdType(L);
+        lua_rawgetp(L, LUA_REGISTRYINDEX, &script::kObjectIdKey);
+        objectMetaRef = luaL_ref(L, LUA_REGISTRYINDEX);
         lua_newtable(L);
         lua_pushglobaltable(L);
         lua_setfield(L, -2, "__index");
@@ -232,15 +278,74 @@ struct ScriptEngine::Impl {
             enforceCap = false;
             lua_close(L);
         }
+        DropFreeBlocks();
     }
 
     static Impl* From(lua_State* L) { return *static_cast<Impl**>(lua_getextraspace(L)); }
+
+    // Small blocks (most of what a call allocates: ids, short strings,
+    // small tables) are kept on free lists by size class instead of going
+    // back to malloc; the accounting below still counts the sizes Lua asked
+    // for, so the caps behave exactly as without the lists.
+    static constexpr size_t kClassBytes = 16;
+    static constexpr size_t kClasses = 8;  // blocks up to 128 bytes
+    static constexpr size_t kMaxFree = 512;
+    struct FreeBlock {
+        FreeBlock* next;
+    };
+    FreeBlock* freeLists[kClasses] = {};
+    size_t freeCounts[kClasses] = {};
+
+    static size_t ClassOf(size_t size) { return (size - 1) / kClassBytes; }
+    void* TakeBlock(size_t size) {
+        const size_t c = ClassOf(size);
+        if (c >= kClasses) return std::malloc(size);
+        if (FreeBlock* b = freeLists[c]) {
+            freeLists[c] = b->next;
+            --freeCounts[c];
+            return b;
+        }
+        return std::malloc((c + 1) * kClassBytes);
+    }
+    void GiveBlock(void* p, size_t size) {
+        const size_t c = ClassOf(size);
+        if (c >= kClasses || freeCounts[c] >= kMaxFree) {
+            std::free(p);
+            return;
+        }
+        auto* b = static_cast<FreeBlock*>(p);
+        b->next = freeLists[c];
+        freeLists[c] = b;
+        ++freeCounts[c];
+    }
+    void DropFreeBlocks() {
+        for (size_t c = 0; c < kClasses; ++c) {
+            while (FreeBlock* b = freeLists[c]) {
+                freeLists[c] = b->next;
+                std::free(b);
+            }
+            freeCounts[c] = 0;
+        }
+    }
+    // realloc over the size classes: a block keeps its class's capacity, so
+    // it moves only when the class changes.
+    void* Resize(void* ptr, size_t old, size_t nsize) {
+        if (ptr == nullptr) return TakeBlock(nsize);
+        const size_t oc = ClassOf(old), nc = ClassOf(nsize);
+        if (oc >= kClasses && nc >= kClasses) return std::realloc(ptr, nsize);
+        if (oc == nc) return ptr;
+        void* p = TakeBlock(nsize);
+        if (p == nullptr) return nullptr;
+        std::memcpy(p, ptr, std::min(old, nsize));
+        GiveBlock(ptr, old);
+        return p;
+    }
 
     static void* Alloc(void* ud, void* ptr, size_t osize, size_t nsize) {
         auto* self = static_cast<Impl*>(ud);
         size_t old = ptr != nullptr ? osize : 0;  // without ptr, osize is a type tag
         if (nsize == 0) {
-            std::free(ptr);
+            if (ptr != nullptr) self->GiveBlock(ptr, old);
             self->used -= old;
             return nullptr;
         }
@@ -256,7 +361,7 @@ struct ScriptEngine::Impl {
                 return nullptr;
             }
         }
-        void* p = std::realloc(ptr, nsize);
+        void* p = self->Resize(ptr, old, nsize);
         if (p == nullptr) {
             if (nsize > old) self->capHit = true;
             return nullptr;
@@ -372,8 +477,7 @@ struct ScriptEngine::Impl {
 
     // The path of a script name, worked out once per name (names come from
     // resource files, so there are few; past kMaxResolved they are not kept).
-    const std::string* Resolved(const std::string& script, std::string& scratch,
-                                std::string& err) {
+    const std::string* Resolved(const std::string& script, std::string& scratch, std::string& err) {
         auto it = resolved.find(script);
         if (it != resolved.end()) return &it->second;
         if (!ResolvePath(script, scratch, err)) return nullptr;
@@ -417,7 +521,10 @@ struct ScriptEngine::Impl {
         return msg;
     }
 
-    void Forget(const std::string& key) {
+    void Forget(std::string key) {  // a copy: key may be lastKey
+        lastEnvRef = LUA_NOREF;
+        lastScript.clear();
+        lastKey.clear();
         auto it = cache.find(key);
         if (it == cache.end()) return;
         luaL_unref(L, LUA_REGISTRYINDEX, it->second);
@@ -520,9 +627,13 @@ struct ScriptEngine::Impl {
             err = "script engine unavailable (the Lua state could not be created)";
             return false;
         }
+        const bool sameScript = lastEnvRef != LUA_NOREF && script == lastScript;
         std::string scratch;
-        const std::string* resolvedKey = Resolved(script, scratch, err);
-        if (resolvedKey == nullptr) return false;
+        const std::string* resolvedKey = &lastKey;
+        if (!sameScript) {
+            resolvedKey = Resolved(script, scratch, err);
+            if (resolvedKey == nullptr) return false;
+        }
         const std::string& key = *resolvedKey;
 
         struct StackGuard {
@@ -538,17 +649,35 @@ struct ScriptEngine::Impl {
         }
         lua_pushcfunction(L, script::Traceback);
         int handler = lua_gettop(L);
-        if (!PushEnvironment(script, key, handler, err)) {
-            if (capHit) Forget(key);
-            return false;
+        if (sameScript) {
+            lua_rawgeti(L, LUA_REGISTRYINDEX, lastEnvRef);
+        } else {
+            if (!PushEnvironment(script, key, handler, err)) {
+                if (capHit) Forget(key);
+                return false;
+            }
+            auto it = cache.find(key);
+            if (it != cache.end()) {
+                lastScript = script;
+                lastKey = key;
+                lastEnvRef = it->second;
+            }
         }
         // Only the script's own functions count, not the library's.
-        lua_pushlstring(L, function.data(), function.size());
+        if (lastFunctionRef != LUA_NOREF && function == lastFunction) {
+            lua_rawgeti(L, LUA_REGISTRYINDEX, lastFunctionRef);
+        } else {
+            lua_pushlstring(L, function.data(), function.size());
+            lua_pushvalue(L, -1);
+            luaL_unref(L, LUA_REGISTRYINDEX, lastFunctionRef);
+            lastFunctionRef = luaL_ref(L, LUA_REGISTRYINDEX);
+            lastFunction = lastFunctionRef != LUA_NOREF ? function : std::string();
+        }
         if (lua_rawget(L, -2) != LUA_TFUNCTION) {
             err = "function '" + function + "' not found";
             return false;
         }
-        int nargs = script::PushVarList(L, args);
+        int nargs = script::PushValues(L, args, objectMetaRef);
         if (nargs < 0) {
             err = "too many arguments (" + std::to_string(args.GetCount()) + ")";
             return false;
@@ -572,8 +701,7 @@ struct ScriptEngine::Impl {
             return false;
         }
 
-        std::vector<ResultValue> values;
-        values.reserve(size_t(nres));
+        values.clear();
         for (int i = 0; i < nres; ++i) {
             int index = base + i;
             if (lua_isnil(L, index)) {
@@ -586,12 +714,11 @@ struct ScriptEngine::Impl {
                 }
                 break;
             }
-            ResultValue v;
-            if (!ConvertResult(index, v, err)) {
+            values.emplace_back();
+            if (!ConvertResult(index, values.back(), err)) {
                 err = "result " + std::to_string(i + 1) + ": " + err;
                 return false;
             }
-            values.push_back(std::move(v));
         }
         for (const ResultValue& v : values) {
             switch (v.type) {
@@ -636,6 +763,9 @@ void ScriptEngine::Reload() {
     if (m_impl->L == nullptr) return;
     for (auto& [key, ref] : m_impl->cache) luaL_unref(m_impl->L, LUA_REGISTRYINDEX, ref);
     m_impl->cache.clear();
+    m_impl->lastEnvRef = LUA_NOREF;
+    m_impl->lastScript.clear();
+    m_impl->lastKey.clear();
     lua_gc(m_impl->L, LUA_GCCOLLECT);
 }
 

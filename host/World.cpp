@@ -168,6 +168,7 @@ bool World::StartOnThread() {
             m_error = m_plugin.error();
             return false;
         }
+        m_kernel->SetFixedTextRanges(m_plugin.ReadOnlyRanges());
         for (const LoadedModule& m : m_plugin.modules()) modules.push_back({m.name, m.module});
     }
     for (const auto& m : m_options.extraModules) modules.push_back(m);
@@ -181,6 +182,7 @@ void World::StopOnThread() {
     // Unload first: the plug-in's static destruction shuts its modules down
     // while the kernel still exists, and nothing calls into it afterwards.
     const bool hadPlugin = m_plugin.loaded();
+    if (m_kernel) m_kernel->SetFixedTextRanges({});  // the texts go with the library
     m_plugin.Unload();
     m_unloaded = hadPlugin && !IsLibraryLoaded(m_loadedPath);
     if (hadPlugin && !m_unloaded && m_kernel)

@@ -129,17 +129,94 @@ HostVarList::HostVarList(const HostVarList& other) {
     Concat(other);
 }
 
+// ---- the first-chunk pool ----------------------------------------------------
+//
+// Per thread, so it needs no lock. Pooled chunks keep their entries
+// constructed (all monostate). The pool itself is plain data; a separate
+// object with a destructor empties it when the thread ends, after which
+// chunks go straight back to the heap.
+
+namespace {
+
+constexpr size_t kPoolMax = 64;
+
+struct ChunkPool {
+    void* chunks[kPoolMax];
+    size_t count;
+    bool closing;
+    bool closerMade;
+};
+thread_local ChunkPool t_pool;  // zero-initialised, no destructor
+
+}  // namespace
+
+struct HostVarListPoolCloser {
+    ~HostVarListPoolCloser();
+};
+namespace {
+thread_local HostVarListPoolCloser t_closer;
+}
+
+HostVarList::Entry* HostVarList::TakeFirstChunk() {
+    ChunkPool& pool = t_pool;
+    if (pool.count > 0) return static_cast<Entry*>(pool.chunks[--pool.count]);
+    return new Entry[kFirstChunk];
+}
+
+void HostVarList::GiveFirstChunk(Entry* chunk) {
+    ChunkPool& pool = t_pool;
+    if (pool.closing || pool.count == kPoolMax) {
+        delete[] chunk;
+        return;
+    }
+    if (!pool.closerMade) {
+        pool.closerMade = true;
+        // Touching it makes it now, so its destructor runs when the thread ends.
+        HostVarListPoolCloser* volatile closer = &t_closer;
+        (void)closer;
+    }
+    pool.chunks[pool.count++] = chunk;
+}
+
+HostVarListPoolCloser::~HostVarListPoolCloser() {
+    ChunkPool& pool = t_pool;
+    pool.closing = true;
+    while (pool.count > 0) HostVarList::FreePooledChunk(pool.chunks[--pool.count]);
+}
+
+void HostVarList::FreePooledChunk(void* chunk) {
+    delete[] static_cast<Entry*>(chunk);
+}
+
+void HostVarList::Release() {
+    if (m_first == nullptr) return;
+    const uint64_t used = m_count < kFirstChunk ? m_count : kFirstChunk;
+    for (uint64_t i = 0; i < used; ++i) m_first[i].value = std::monostate{};
+    GiveFirstChunk(m_first);
+    m_first = nullptr;
+    m_more.clear();
+    m_count = 0;
+}
+
+HostVarList::~HostVarList() {
+    Release();
+}
+
 HostVarList::HostVarList(HostVarList&& other) noexcept
-    : m_chunks(std::move(other.m_chunks)), m_count(other.m_count) {
-    other.m_chunks.clear();
+    : m_first(other.m_first), m_more(std::move(other.m_more)), m_count(other.m_count) {
+    other.m_first = nullptr;
+    other.m_more.clear();
     other.m_count = 0;
 }
 
 HostVarList& HostVarList::operator=(HostVarList&& other) noexcept {
     if (&other != this) {
-        m_chunks = std::move(other.m_chunks);
+        Release();
+        m_first = other.m_first;
+        m_more = std::move(other.m_more);
         m_count = other.m_count;
-        other.m_chunks.clear();
+        other.m_first = nullptr;
+        other.m_more.clear();
         other.m_count = 0;
     }
     return *this;
@@ -157,7 +234,7 @@ const HostVarList::Entry& HostVarList::EntryAt(uint64_t index) const {
     const uint64_t q = index / kFirstChunk + 1;
     const int k = 63 - __builtin_clzll(q);
     const uint64_t start = kFirstChunk * ((uint64_t{1} << k) - 1);
-    return m_chunks[k][index - start];
+    return k == 0 ? m_first[index] : m_more[size_t(k) - 1][index - start];
 }
 
 HostVarList::Entry& HostVarList::EntryAt(uint64_t index) {
@@ -176,10 +253,15 @@ HostVarList HostVarList::Of(const std::vector<Value>& values) {
 
 bool HostVarList::Push(int tag, Value v) {
     uint32_t typeWord = (static_cast<uint32_t>(tag & 15) << 4) | static_cast<uint32_t>(v.index());
-    const uint64_t capacity = kFirstChunk * ((uint64_t{1} << m_chunks.size()) - 1);
-    if (m_count == capacity)
-        m_chunks.push_back(std::make_unique<Entry[]>(kFirstChunk << m_chunks.size()));
-    Entry& e = EntryAt(m_count);
+    const size_t chunks = ChunkCount();
+    const uint64_t capacity = kFirstChunk * ((uint64_t{1} << chunks) - 1);
+    if (m_count == capacity) {
+        if (chunks == 0)
+            m_first = TakeFirstChunk();
+        else
+            m_more.push_back(std::make_unique<Entry[]>(kFirstChunk << chunks));
+    }
+    Entry& e = m_count < kFirstChunk ? m_first[m_count] : EntryAt(m_count);
     e.typeWord = typeWord;
     e.value = std::move(v);
     ++m_count;
@@ -238,46 +320,56 @@ bool HostVarList::Concat(const IVarList& other) {
     return true;
 }
 
+bool ReadValue(const IVarList& list, uint64_t i, Value& out) {
+    switch (list.GetType(i)) {
+        case VTYPE_INT:
+            out = int32_t{list.IntVal(i)};
+            return true;
+        case VTYPE_FLOAT:
+            out = list.FloatVal(i);
+            return true;
+        case VTYPE_STRING:
+            out = NarrowFrom(list.StringVal(i));
+            return true;
+        case VTYPE_WIDESTR:
+            out = WideFrom(list.WideStrVal(i));
+            return true;
+        case VTYPE_OBJECT:
+            out = list.ObjectVal(i);
+            return true;
+        case VTYPE_USERDATA: {
+            uint64_t size = 0;
+            const void* p = list.UserDataVal(i, size);
+            std::vector<uint8_t> bytes;
+            if (p != nullptr && size > 0)
+                bytes.assign(static_cast<const uint8_t*>(p), static_cast<const uint8_t*>(p) + size);
+            out = std::move(bytes);
+            return true;
+        }
+        case VTYPE_INT64:
+            out = list.Int64Val(i);
+            return true;
+        default:
+            return false;  // none, bool and unknown codes are skipped
+    }
+}
+
 bool HostVarList::Append(const IVarList& other, uint64_t start, uint64_t count) {
     const uint64_t n = other.GetCount();
     if (start >= n || count > n - start) return false;
-    // Read everything first: other may be this very list.
-    std::vector<Value> values;
+    if (&other != this) {
+        Value v;
+        for (uint64_t i = start; i < start + count; ++i)
+            if (ReadValue(other, i, v)) Push(0, std::move(v));
+        return true;
+    }
+    // Read everything first: the appends would otherwise read what they add.
+    std::vector<Value> values(1);
     values.reserve(count);
     for (uint64_t i = start; i < start + count; ++i) {
-        switch (other.GetType(i)) {
-            case VTYPE_INT:
-                values.emplace_back(int32_t{other.IntVal(i)});
-                break;
-            case VTYPE_FLOAT:
-                values.emplace_back(other.FloatVal(i));
-                break;
-            case VTYPE_STRING:
-                values.emplace_back(NarrowFrom(other.StringVal(i)));
-                break;
-            case VTYPE_WIDESTR:
-                values.emplace_back(WideFrom(other.WideStrVal(i)));
-                break;
-            case VTYPE_OBJECT:
-                values.emplace_back(other.ObjectVal(i));
-                break;
-            case VTYPE_USERDATA: {
-                uint64_t size = 0;
-                const void* p = other.UserDataVal(i, size);
-                std::vector<uint8_t> bytes;
-                if (p != nullptr && size > 0)
-                    bytes.assign(static_cast<const uint8_t*>(p),
-                                 static_cast<const uint8_t*>(p) + size);
-                values.emplace_back(std::move(bytes));
-                break;
-            }
-            case VTYPE_INT64:
-                values.emplace_back(other.Int64Val(i));
-                break;
-            default:
-                break;  // none, bool and unknown codes are skipped
-        }
+        if (ReadValue(other, i, values.back())) values.emplace_back();
     }
+    values.pop_back();
     for (Value& v : values) Push(0, std::move(v));
     return true;
 }

@@ -40,9 +40,11 @@ const char* TypeName(int type);
 // IVarList over chunks of doubling size (8, 16, 32, ... entries), so appends
 // never move earlier entries and the pointers the read operations hand out
 // stay valid until that entry is set again or the list is cleared or
-// destroyed. An empty list allocates nothing. Same read/set contract as every
-// IVarList: reads of another type or past the end give defaults, sets change
-// an existing entry of the same type only and keep its tag.
+// destroyed. An empty list allocates nothing; first chunks are recycled
+// through a small per-thread pool, since most lists are short and live for
+// one call. Same read/set contract as every IVarList: reads of another type
+// or past the end give defaults, sets change an existing entry of the same
+// type only and keep its tag.
 class HostVarList final : public IVarList {
 public:
     HostVarList() = default;
@@ -52,7 +54,7 @@ public:
     HostVarList& operator=(const HostVarList& other);
     HostVarList(HostVarList&& other) noexcept;
     HostVarList& operator=(HostVarList&& other) noexcept;
-    ~HostVarList() override = default;
+    ~HostVarList() override;
 
     // Builds a list from values in order (tags 0); monostate and bool are skipped.
     static HostVarList Of(const std::vector<Value>& values);
@@ -111,10 +113,23 @@ private:
     Entry& EntryAt(uint64_t index);
     bool Push(int tag, Value v);
 
-    std::vector<std::unique_ptr<Entry[]>> m_chunks;  // chunk k holds 8 << k entries
+    // Chunk 0 (from the pool) and those after it; chunk k holds 8 << k
+    // entries. Entries at m_count and beyond always hold monostate.
+    static Entry* TakeFirstChunk();
+    static void GiveFirstChunk(Entry* chunk);
+    static void FreePooledChunk(void* chunk);
+    friend struct HostVarListPoolCloser;
+    size_t ChunkCount() const { return m_first == nullptr ? 0 : 1 + m_more.size(); }
+    void Release();
+
+    Entry* m_first = nullptr;
+    std::vector<std::unique_ptr<Entry[]>> m_more;  // chunks 1, 2, ...
     uint64_t m_count = 0;
 };
 
+// Entry index of list as a Value, by the copy rule: false (out untouched)
+// for none, bool and unknown type codes.
+bool ReadValue(const IVarList& list, uint64_t index, Value& out);
 // Every value of a list, in order (user data copied, tags dropped).
 std::vector<Value> ToValues(const IVarList& list);
 // "[1001, obj#12:1, 0, 3, 500, 4]"

@@ -2,6 +2,7 @@
 #include "PluginLoader.h"
 
 #include <dlfcn.h>
+#include <link.h>
 
 #include <cstdio>
 
@@ -102,6 +103,37 @@ IModule* PluginLoader::Find(const std::string& name) const {
     for (const LoadedModule& m : m_modules)
         if (m.name == name) return m.module;
     return nullptr;
+}
+
+namespace {
+
+struct RangeSearch {
+    uintptr_t base;
+    std::vector<std::pair<uintptr_t, uintptr_t>>* out;
+};
+
+int CollectReadOnly(dl_phdr_info* info, size_t, void* data) {
+    auto* search = static_cast<RangeSearch*>(data);
+    if (info->dlpi_addr != search->base) return 0;
+    for (int i = 0; i < info->dlpi_phnum; ++i) {
+        const ElfW(Phdr)& ph = info->dlpi_phdr[i];
+        if (ph.p_type != PT_LOAD || (ph.p_flags & PF_W) != 0 || ph.p_memsz == 0) continue;
+        const uintptr_t begin = info->dlpi_addr + ph.p_vaddr;
+        search->out->emplace_back(begin, begin + ph.p_memsz);
+    }
+    return 1;
+}
+
+}  // namespace
+
+std::vector<std::pair<uintptr_t, uintptr_t>> PluginLoader::ReadOnlyRanges() const {
+    std::vector<std::pair<uintptr_t, uintptr_t>> ranges;
+    link_map* map = nullptr;
+    if (m_handle == nullptr || dlinfo(m_handle, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr)
+        return ranges;
+    RangeSearch search{static_cast<uintptr_t>(map->l_addr), &ranges};
+    dl_iterate_phdr(&CollectReadOnly, &search);
+    return ranges;
 }
 
 }  // namespace host

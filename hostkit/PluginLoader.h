@@ -68,6 +68,10 @@ public:
     // Modules in creator-list order.
     const std::vector<LoadedModule>& modules() const { return m_modules; }
     IModule* Find(const std::string& name) const;
+    // [begin, end) address ranges of the loaded library's read-only segments
+    // (code and constant data, such as the names it passes to the kernel);
+    // empty when nothing is loaded. Valid until Unload.
+    std::vector<std::pair<uintptr_t, uintptr_t>> ReadOnlyRanges() const;
 
 private:
     void* m_handle = nullptr;

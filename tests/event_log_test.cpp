@@ -60,6 +60,33 @@ TEST(PackedEventLog, EveryFieldAndArgumentTypeRoundTrips) {
     EXPECT_EQ(log.Count(byText), 1u);
 }
 
+// A single value (how property changes are recorded) reads back as the
+// list holding just that value would.
+TEST(PackedEventLog, SingleValueReadsBackAsItsOneEntryList) {
+    const host::Value values[] = {int32_t{-3},
+                                  2.5f,
+                                  std::string("a\0b", 3),
+                                  std::u16string(u"名"),
+                                  ObjectId{7, 8},
+                                  std::vector<uint8_t>{},
+                                  std::vector<uint8_t>{9, 0},
+                                  int64_t{-1},
+                                  true,
+                                  std::monostate{}};
+    for (const host::Value& v : values) {
+        EventLog log;
+        EventFields one;
+        one.value = &v;
+        const HostVarList list = HostVarList::Of({v});
+        EventFields many;
+        many.args = &list;
+        const uint64_t a = log.Add(one);
+        const uint64_t b = log.Add(many);
+        EXPECT_EQ(log.Get(a)->argsText, log.Get(b)->argsText) << host::FormatValue(v);
+        EXPECT_EQ(log.Get(a)->args.GetCount(), list.GetCount()) << host::FormatValue(v);
+    }
+}
+
 TEST(PackedEventLog, CappedLongRunFreesTheOldestBytes) {
     EventLog log;
     log.SetCapacity(1000);

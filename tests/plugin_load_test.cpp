@@ -1,5 +1,6 @@
 // End to end: the built plug-in loaded the way a server loads it, through
 // host::PluginLoader, and its dynamic symbol table as the linker left it.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -96,6 +97,24 @@ TEST(PluginLoad, ReloadAfterUnloadBuildsTheSameList) {
     ASSERT_TRUE(loader.Load(TEST_PLUGIN_PATH)) << loader.error();
     EXPECT_EQ(ModuleNames(loader),
               (Strings{"AutoTeamFarmSystem", "AreaBossSystem", "NpcCreatorSystem"}));
+}
+
+// The kernel matches names inside these ranges by address alone, so they
+// must hold the library's code and constants and go away with it.
+TEST(PluginLoad, ReadOnlyRangesCoverTheCodeUntilUnload) {
+    host::PluginLoader loader;
+    EXPECT_TRUE(loader.ReadOnlyRanges().empty());
+    ASSERT_TRUE(loader.Load(TEST_PLUGIN_PATH)) << loader.error();
+    void* handle = dlopen(TEST_PLUGIN_PATH, RTLD_NOW | RTLD_NOLOAD);
+    ASSERT_NE(handle, nullptr);
+    const auto at = reinterpret_cast<uintptr_t>(dlsym(handle, "KvGameLogic_GetVersion"));
+    dlclose(handle);
+    const auto ranges = loader.ReadOnlyRanges();
+    bool covered = false;
+    for (const auto& [begin, end] : ranges) covered = covered || (at >= begin && at < end);
+    EXPECT_TRUE(covered);
+    loader.Unload();
+    EXPECT_TRUE(loader.ReadOnlyRanges().empty());
 }
 
 TEST(PluginLoad, MissingLibraryIsAClearError) {
