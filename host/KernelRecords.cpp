@@ -1,6 +1,8 @@
 // Kernel records: per-object tables of typed rows, declared per class and
 // stored contiguously, a row at a time by index.
 
+#include <algorithm>
+
 #include "Kernel.h"
 #include "KernelInternal.h"
 
@@ -125,8 +127,17 @@ int Kernel::NewRowIndex(const ObjectId& obj, const Record& r, const RecordDecl& 
 
 namespace {
 
-// Opens a row of blank cells at row at.
-Value* InsertRow(std::vector<Value>& cells, int cols, int at) {
+// Opens a row of blank cells at row at. A world holds a few records on
+// every object, mostly short, so capacity grows by a quarter (never past the
+// record's row limit) instead of doubling: half-empty cell vectors on a
+// hundred thousand creators would cost more than the rare extra copy.
+Value* InsertRow(std::vector<Value>& cells, int cols, int maxRows, int at) {
+    const size_t needed = cells.size() + static_cast<size_t>(cols);
+    if (needed > cells.capacity()) {
+        size_t grown = cells.size() + cells.size() / 4 + static_cast<size_t>(cols);
+        if (maxRows > 0) grown = std::min(grown, static_cast<size_t>(maxRows) * cols);
+        cells.reserve(std::max(needed, grown));
+    }
     const auto pos = cells.begin() + static_cast<std::ptrdiff_t>(at) * cols;
     return &*cells.insert(pos, static_cast<size_t>(cols), Value{});
 }
@@ -140,7 +151,7 @@ int Kernel::AddRecordBlankRow(const ObjectId& obj, const char* rec, int row) {
     const int at = NewRowIndex(obj, *r, *d, rec, row, "AddRecordBlankRow");
     if (at < 0) return -1;
     BeforeCellsMove(*r);
-    Value* cells = InsertRow(r->cells, d->cols, at);
+    Value* cells = InsertRow(r->cells, d->cols, d->maxRows, at);
     for (int c = 0; c < d->cols; ++c) cells[c] = StoredDefault(d->colTypes[c]);
     ++r->rows;
     return at;
@@ -156,7 +167,7 @@ int Kernel::AddRecordRowValues(const ObjectId& obj, const char* rec, int row,
     std::vector<Value> cells(static_cast<size_t>(d->cols));
     if (!RowFromList(*d, values, "AddRecordRowValues", rec, cells.data())) return -1;
     BeforeCellsMove(*r);
-    Value* dst = InsertRow(r->cells, d->cols, at);
+    Value* dst = InsertRow(r->cells, d->cols, d->maxRows, at);
     for (int c = 0; c < d->cols; ++c) dst[c] = std::move(cells[c]);
     ++r->rows;
     return at;
