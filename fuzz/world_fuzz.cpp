@@ -276,15 +276,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         play.scene = k.CreateScene("farm_field", 1);
         k.SetCurrentScene(play.scene);
         auto creator = [&](const char* cls, const char* config, int number, int type) {
-            host::ObjectSpec spec;
-            spec.className = cls;
-            spec.config = config;
-            spec.configIndex = number;
-            spec.scene = play.scene;
-            spec.properties = {{"CreatorType", int32_t{type}},
-                               {"MaxSelectCount", int32_t{2}},
-                               {"RefreshTime", int32_t{600}}};
-            play.creators.push_back(k.CreateObject(spec));
+            host::ObjectSpec objDef;
+            objDef.className = cls;
+            objDef.config = config;
+            objDef.configIndex = number;
+            objDef.scene = play.scene;
+            objDef.properties = {{"CreatorType", int32_t{type}},
+                                 {"MaxSelectCount", int32_t{2}},
+                                 {"RefreshTime", int32_t{600}}};
+            play.creators.push_back(k.CreateObject(objDef));
         };
         creator("NpcCreator", "farm", 50, 0);
         creator("NpcCreator", "farm", 50, 0);
