@@ -28,13 +28,20 @@ void CheckTextEncoding(const IniScan& scan, int line, const std::string& text, c
                        what, text, seen));
 }
 
-void ReadModelTable(const IniScan& scan, CandidateTables& t, Reporter* r) {
+// Walks one candidate table as the plug-in reads it: one section per number,
+// rows of `fieldCount` comma-separated fields, the first section of a number
+// kept and a later one of the same number ignored. parseRow(line, fields)
+// checks one well-formed row and returns it.
+template <typename Row, typename ParseRow>
+void ReadSections(const IniScan& scan, const char* numberName, size_t fieldCount,
+                  const char* fieldNames, std::map<int, TableSection>& sections,
+                  std::map<int, std::vector<Row>>& table, Reporter* r, ParseRow parseRow) {
     for (size_t s = 0; s < scan.ini->GetSectionCount(); ++s) {
         const std::string name = scan.ini->GetSectionName(s);
         const int sectionLine = int(scan.ini->GetSectionLine(s));
         const int key = StringToInt(name);
-        CheckSectionName(scan, s, "creator", r);
-        std::vector<ModelRow> rows;
+        CheckSectionName(scan, s, numberName, r);
+        std::vector<Row> rows;
         for (size_t e = 0; e < scan.ini->GetItemCount(s); ++e) {
             const char* k = nullptr;
             const char* v = nullptr;
@@ -42,15 +49,37 @@ void ReadModelTable(const IniScan& scan, CandidateTables& t, Reporter* r) {
             const std::string value = v ? v : "";
             const int line = int(scan.ini->GetItemLine(s, e));
             const std::vector<std::string> f = SplitFields(value);
-            if (f.size() != 4) {
+            if (f.size() != fieldCount) {
                 if (r) {
                     std::string rule;
-                    std::string msg = FieldCountMessage(
-                        value, f, 4, "model id, weight, description, model index", rule);
+                    std::string msg = FieldCountMessage(value, f, fieldCount, fieldNames, rule);
                     r->Add(scan.display, line, Severity::kError, rule, std::move(msg));
                 }
                 continue;
             }
+            rows.push_back(parseRow(line, f));
+        }
+        auto found = sections.find(key);
+        if (found != sections.end()) {
+            if (r) {
+                r->Add(scan.display, sectionLine, Severity::kError, "duplicate-section-number",
+                       fmt::format("section [{}] is {} {} like section [{}] at line {}: the "
+                                   "plug-in keeps the first and ignores this one ({} {})",
+                                   ToUtf8(name), numberName, key, ToUtf8(found->second.name),
+                                   found->second.line, rows.size(),
+                                   rows.size() == 1 ? "row" : "rows"));
+            }
+            continue;
+        }
+        sections[key] = {name, sectionLine};
+        table[key] = std::move(rows);
+    }
+}
+
+void ReadModelTable(const IniScan& scan, CandidateTables& t, Reporter* r) {
+    ReadSections(
+        scan, "creator", 4, "model id, weight, description, model index", t.modelSections, t.models,
+        r, [&](int line, const std::vector<std::string>& f) {
             CheckField(scan, line, f[0], "model id", true, r);
             CheckField(scan, line, f[1], "weight", false, r);
             CheckField(scan, line, f[3], "model index", true, r);
@@ -67,48 +96,14 @@ void ReadModelTable(const IniScan& scan, CandidateTables& t, Reporter* r) {
                                    ShortestFloatText(row.weight)));
             }
             if (r) CheckTextEncoding(scan, line, row.description, "description", r);
-            rows.push_back(std::move(row));
-        }
-        auto found = t.modelSections.find(key);
-        if (found != t.modelSections.end()) {
-            if (r) {
-                r->Add(
-                    scan.display, sectionLine, Severity::kError, "duplicate-section-number",
-                    fmt::format("section [{}] is creator {} like section [{}] at line {}: the "
-                                "plug-in keeps the first and ignores this one ({} {})",
-                                ToUtf8(name), key, ToUtf8(found->second.name), found->second.line,
-                                rows.size(), rows.size() == 1 ? "row" : "rows"));
-            }
-            continue;
-        }
-        t.modelSections[key] = {name, sectionLine};
-        t.models[key] = std::move(rows);
-    }
+            return row;
+        });
 }
 
 void ReadNpcTable(const IniScan& scan, CandidateTables& t, Reporter* r) {
-    for (size_t s = 0; s < scan.ini->GetSectionCount(); ++s) {
-        const std::string name = scan.ini->GetSectionName(s);
-        const int sectionLine = int(scan.ini->GetSectionLine(s));
-        const int key = StringToInt(name);
-        CheckSectionName(scan, s, "model index", r);
-        std::vector<NpcRow> rows;
-        for (size_t e = 0; e < scan.ini->GetItemCount(s); ++e) {
-            const char* k = nullptr;
-            const char* v = nullptr;
-            scan.ini->GetItem(s, e, k, v);
-            const std::string value = v ? v : "";
-            const int line = int(scan.ini->GetItemLine(s, e));
-            const std::vector<std::string> f = SplitFields(value);
-            if (f.size() != 3) {
-                if (r) {
-                    std::string rule;
-                    std::string msg = FieldCountMessage(
-                        value, f, 3, "NPC config, weight or fixed slot, slot type", rule);
-                    r->Add(scan.display, line, Severity::kError, rule, std::move(msg));
-                }
-                continue;
-            }
+    ReadSections(
+        scan, "model index", 3, "NPC config, weight or fixed slot, slot type", t.npcSections,
+        t.npcs, r, [&](int line, const std::vector<std::string>& f) {
             NpcRow row;
             row.npcConfig = StringToInt(f[0]);
             row.weight = StringToFloat(f[1].c_str());
@@ -117,43 +112,27 @@ void ReadNpcTable(const IniScan& scan, CandidateTables& t, Reporter* r) {
             CheckField(scan, line, f[0], "NPC config", true, r);
             CheckField(scan, line, f[1], row.slotType == 3 ? "fixed slot" : "weight", false, r);
             CheckField(scan, line, f[2], "slot type", true, r);
-            if (r) {
-                if (row.slotType < 0 || row.slotType > 3) {
-                    r->Add(scan.display, line, Severity::kError, "slot-type-out-of-range",
-                           fmt::format("slot type {} is outside 0 to 3 (0, 1, 2: formation "
-                                       "preference, 3: fixed slot)",
-                                       row.slotType));
-                } else if (row.slotType == 3) {
-                    const float slot = std::trunc(row.weight);
-                    if (!(slot >= 0.0f && slot <= 8.0f)) {
-                        r->Add(scan.display, line, Severity::kError, "fixed-slot-out-of-range",
-                               fmt::format("fixed slot {} is outside 0 to 8",
-                                           ShortestFloatText(row.weight)));
-                    }
-                } else if (row.weight < 0.0f) {
-                    r->Add(scan.display, line, Severity::kError, "negative-weight",
-                           fmt::format("negative weight {}: it lowers the running sum and shifts "
-                                       "the odds of every later NPC",
+            if (!r) return row;
+            if (row.slotType < 0 || row.slotType > 3) {
+                r->Add(scan.display, line, Severity::kError, "slot-type-out-of-range",
+                       fmt::format("slot type {} is outside 0 to 3 (0, 1, 2: formation "
+                                   "preference, 3: fixed slot)",
+                                   row.slotType));
+            } else if (row.slotType == 3) {
+                const float slot = std::trunc(row.weight);
+                if (!(slot >= 0.0f && slot <= 8.0f)) {
+                    r->Add(scan.display, line, Severity::kError, "fixed-slot-out-of-range",
+                           fmt::format("fixed slot {} is outside 0 to 8",
                                        ShortestFloatText(row.weight)));
                 }
+            } else if (row.weight < 0.0f) {
+                r->Add(scan.display, line, Severity::kError, "negative-weight",
+                       fmt::format("negative weight {}: it lowers the running sum and shifts "
+                                   "the odds of every later NPC",
+                                   ShortestFloatText(row.weight)));
             }
-            rows.push_back(row);
-        }
-        auto found = t.npcSections.find(key);
-        if (found != t.npcSections.end()) {
-            if (r) {
-                r->Add(
-                    scan.display, sectionLine, Severity::kError, "duplicate-section-number",
-                    fmt::format("section [{}] is model index {} like section [{}] at line {}: "
-                                "the plug-in keeps the first and ignores this one ({} {})",
-                                ToUtf8(name), key, ToUtf8(found->second.name), found->second.line,
-                                rows.size(), rows.size() == 1 ? "row" : "rows"));
-            }
-            continue;
-        }
-        t.npcSections[key] = {name, sectionLine};
-        t.npcs[key] = std::move(rows);
-    }
+            return row;
+        });
 }
 
 // Reports the rows whose real odds differ from their weight. lineOf gives a
