@@ -83,7 +83,9 @@ LifecycleReport Kernel::RunLifecycle(const std::vector<std::pair<std::string, IM
 
 void Kernel::SetFixedTextRanges(std::vector<std::pair<uintptr_t, uintptr_t>> ranges) {
     m_fixedTexts = std::move(ranges);
-    ++m_nameCache->gen;  // hits made under the old ranges are made again
+    // Hits made under the old ranges are made again.
+    for (auto& hit : m_nameCache->propHits) hit = {};
+    for (auto& hit : m_nameCache->recordHits) hit = {};
 }
 
 bool Kernel::IsFixedText(const char* text) const {

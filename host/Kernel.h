@@ -431,6 +431,9 @@ private:
 
     std::vector<std::unique_ptr<Object>> m_slots;  // index = ident - 1
     std::vector<uint32_t> m_serials;               // current serial per slot
+    // Moves on whenever the slot's object dies or its property or record
+    // vector may have moved: lookup hits of that object only are dropped.
+    mutable std::vector<uint32_t> m_epochs;
     std::vector<uint32_t> m_freeSlots;
     std::vector<std::unique_ptr<Object>> m_graveyard;     // dead, freed when dispatch ends
     mutable std::vector<std::vector<Value>> m_deadCells;  // likewise for moved cells

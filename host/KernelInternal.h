@@ -92,13 +92,15 @@ struct Kernel::NameCache {
 
     // The plug-in reads the same cells and properties of the same objects
     // over and over: a hit keyed by (name pointer, object id) skips finding
-    // the object, its class layout and the slot. A hit is good while gen
-    // matches; gen moves on whenever an object dies or a property or record
-    // vector of an object may have moved, so a stale pointer is never used.
+    // the object, its class layout and the slot. A hit is good while its
+    // object's epoch matches: the epoch moves on whenever that object dies
+    // or its property or record vector may have moved, so a stale pointer is
+    // never used, and one object's death or growth leaves the hits of the
+    // others in place.
     struct RecordHit {
         const char* name = nullptr;
         ObjectId obj;
-        uint64_t gen = 0;
+        uint32_t epoch = 0;
         Record* record = nullptr;
         const RecordDecl* decl = nullptr;
         bool fixed = false;  // name lies in a fixed text range: no text check
@@ -106,7 +108,7 @@ struct Kernel::NameCache {
     struct PropHit {
         const char* name = nullptr;
         ObjectId obj;
-        uint64_t gen = 0;
+        uint32_t epoch = 0;
         Value* value = nullptr;
         const PropertyDecl* decl = nullptr;
         bool fixed = false;
@@ -115,7 +117,6 @@ struct Kernel::NameCache {
     static constexpr size_t kHits = size_t{1} << kHitBits;
     RecordHit recordHits[kHits];
     PropHit propHits[kHits];
-    uint64_t gen = 1;
     static size_t HitIndex(const char* name, const ObjectId& obj) {
         // Multiplicative hashing: the top bits depend on every bit of the
         // pointer and the ident, so a few hot names never keep colliding.

@@ -39,6 +39,7 @@ ObjectId Kernel::CreateObject(const ObjectSpec& objDef) {
         slot = static_cast<uint32_t>(m_slots.size());
         m_slots.emplace_back();
         m_serials.push_back(0);
+        m_epochs.push_back(0);
     }
     // Serials grow on every reuse of a slot, so an old id never matches the
     // new occupant; 0 is skipped because it belongs to the null id.
@@ -133,7 +134,7 @@ void Kernel::DestroyNow(uint32_t slot) {
     // The id dies now (Exists is false from here on); the storage lives on
     // until the outermost dispatch returns, so texts handed out stay valid.
     if (++m_serials[slot] == 0) m_serials[slot] = 1;
-    ++m_nameCache->gen;  // no hit may lead to the dead object
+    ++m_epochs[slot];  // no hit may lead to the dead object
     if (m_depth > 0)
         m_graveyard.push_back(std::move(m_slots[slot]));
     else
@@ -219,7 +220,7 @@ std::vector<Value>& Kernel::Props(Object& o) const {
         // A dispatch may hold texts of the old values: keep them alive.
         if (m_depth > 0 && !o.props.empty()) m_deadCells.push_back(std::move(o.props));
         o.props = std::move(grown);
-        ++m_nameCache->gen;  // earlier hits point into the old vector
+        ++m_epochs[o.id.ident - 1];  // earlier hits point into the old vector
     }
     return o.props;
 }
@@ -230,7 +231,8 @@ inline __attribute__((always_inline)) Value* Kernel::PropertyHit(const ObjectId&
                                                                  const PropertyDecl** decl) const {
     const NameCache& nc = *m_nameCache;
     const NameCache::PropHit& hit = nc.propHits[NameCache::HitIndex(name, obj)];
-    if (hit.gen == nc.gen && hit.name == name && hit.obj == obj &&
+    // hit.obj is checked first: only then is its slot known to exist.
+    if (hit.name == name && hit.obj == obj && hit.epoch == m_epochs[obj.ident - 1] &&
         (hit.fixed || NameCache::SameText(hit.decl->name, name))) {
         *decl = hit.decl;
         return hit.value;
@@ -246,9 +248,9 @@ Value* Kernel::PropertySlow(const ObjectId& obj, const char* name,
     if (o == nullptr) return nullptr;
     const int slot = PropSlot(o->cls, name);
     if (slot < 0) return nullptr;
-    Value* v = &Props(*o)[slot];  // may move gen on
+    Value* v = &Props(*o)[slot];  // may move the epoch on
     *decl = m_layouts[o->cls]->props[slot];
-    hit = {name, obj, nc.gen, v, *decl, IsFixedText(name)};
+    hit = {name, obj, m_epochs[obj.ident - 1], v, *decl, IsFixedText(name)};
     return v;
 }
 

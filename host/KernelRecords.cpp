@@ -20,7 +20,8 @@ inline __attribute__((always_inline)) Kernel::Record* Kernel::GetRecordPtr(
     const NameCache& nc = *m_nameCache;
     if (rec != nullptr) {
         const NameCache::RecordHit& hit = nc.recordHits[NameCache::HitIndex(rec, obj)];
-        if (hit.gen == nc.gen && hit.name == rec && hit.obj == obj &&
+        // hit.obj is checked first: only then is its slot known to exist.
+        if (hit.name == rec && hit.obj == obj && hit.epoch == m_epochs[obj.ident - 1] &&
             (hit.fixed || NameCache::SameText(hit.decl->name, rec))) {
             *decl = hit.decl;
             return hit.record;
@@ -53,11 +54,11 @@ Kernel::Record* Kernel::RecordPtrSlow(const ObjectId& obj, const char* rec, cons
     // Record moves keep the cells' storage where it is.
     if (o->records.size() <= static_cast<size_t>(slot)) {
         o->records.resize(l.records.size());
-        ++nc.gen;  // earlier hits may point into the old vector
+        ++m_epochs[obj.ident - 1];  // earlier hits may point into the old vector
     }
     *decl = l.records[slot];
     Record* r = &o->records[slot];
-    if (hit != nullptr) *hit = {rec, obj, nc.gen, r, *decl, IsFixedText(rec)};
+    if (hit != nullptr) *hit = {rec, obj, m_epochs[obj.ident - 1], r, *decl, IsFixedText(rec)};
     return r;
 }
 
