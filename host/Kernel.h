@@ -408,6 +408,10 @@ private:
     bool EnterDispatch(const char* what, const ObjectId& self);
     void LeaveDispatch();
     void DestroyNow(uint32_t slot);
+    // A dead object's storage, emptied and kept for the next CreateObject
+    // (up to a few dozen): fights and other short-lived objects come and go
+    // without a trip to the allocator each time.
+    void Recycle(std::unique_ptr<Object> o);
     void DetachBeat(uint32_t beat, bool logRemoval);
     void FireBeat(uint64_t payload, int64_t due);
     void WriteLine(const char* channel, const char* line, EventKind kind);
@@ -436,6 +440,10 @@ private:
     mutable std::vector<uint32_t> m_epochs;
     std::vector<uint32_t> m_freeSlots;
     std::vector<std::unique_ptr<Object>> m_graveyard;     // dead, freed when dispatch ends
+    std::vector<std::unique_ptr<Object>> m_spareObjects;  // see Recycle
+    std::vector<std::vector<ObjectId>> m_childLists;      // Destroy's, per nesting level
+    size_t m_destroyNesting = 0;
+    std::vector<Value> m_rowScratch;                      // AddRecordRowValues' row on its way in
     mutable std::vector<std::vector<Value>> m_deadCells;  // likewise for moved cells
     uint64_t m_born = 0;  // creation counter: ObjectsOfClass and Players answer oldest first
     size_t m_liveObjects = 0;

@@ -205,6 +205,7 @@ void Kernel::LeaveDispatch() {
     --m_depth;
     m_callStack.pop_back();
     if (m_depth == 0) {
+        for (auto& o : m_graveyard) Recycle(std::move(o));
         m_graveyard.clear();
         m_deadCells.clear();
         m_hooks->retired.clear();

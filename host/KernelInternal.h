@@ -139,6 +139,7 @@ struct Kernel::Record {
     bool lent = false;
 };
 
+// Kernel::Recycle empties every field for reuse: a new field is emptied there too.
 struct Kernel::Object {
     ObjectId id;
     int cls = -1;

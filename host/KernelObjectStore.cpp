@@ -44,7 +44,13 @@ ObjectId Kernel::CreateObject(const ObjectSpec& objDef) {
     // Serials grow on every reuse of a slot, so an old id never matches the
     // new occupant; 0 is skipped because it belongs to the null id.
     if (++m_serials[slot] == 0) m_serials[slot] = 1;
-    auto o = std::make_unique<Object>();
+    std::unique_ptr<Object> o;
+    if (!m_spareObjects.empty()) {
+        o = std::move(m_spareObjects.back());
+        m_spareObjects.pop_back();
+    } else {
+        o = std::make_unique<Object>();
+    }
     o->id = ObjectId{slot + 1, m_serials[slot]};
     o->cls = cls;
     o->config = objDef.config;
@@ -116,8 +122,20 @@ bool Kernel::Destroy(const ObjectId& id) {
     // Children go first, while their container still exists.
     o = Get(id);
     if (o == nullptr) return false;  // a listener destroyed it
-    const std::vector<ObjectId> children = o->children;
-    for (const ObjectId& c : children) Destroy(c);
+    if (!o->children.empty()) {
+        // A copy, as the children leave the list while it is walked; one
+        // list per nesting level is kept for reuse.
+        const size_t level = m_destroyNesting;
+        if (m_childLists.size() <= level) m_childLists.resize(level + 1);
+        m_childLists[level].assign(o->children.begin(), o->children.end());
+        ++m_destroyNesting;
+        struct Unnest {
+            size_t& n;
+            ~Unnest() { --n; }
+        } unnest{m_destroyNesting};
+        // By index: a nested Destroy may grow m_childLists.
+        for (size_t i = 0; i < m_childLists[level].size(); ++i) Destroy(m_childLists[level][i]);
+    }
     o = Get(id);
     if (o == nullptr) return false;
     while (!o->beats.empty()) DetachBeat(o->beats.back(), false);
@@ -138,9 +156,29 @@ void Kernel::DestroyNow(uint32_t slot) {
     if (m_depth > 0)
         m_graveyard.push_back(std::move(m_slots[slot]));
     else
-        m_slots[slot].reset();
+        Recycle(std::move(m_slots[slot]));
     m_freeSlots.push_back(slot);
     --m_liveObjects;
+}
+
+void Kernel::Recycle(std::unique_ptr<Object> o) {
+    constexpr size_t kSpareObjects = 64;
+    if (o == nullptr || m_spareObjects.size() >= kSpareObjects) return;
+    // Emptied field by field: the vectors keep their storage.
+    o->id = ObjectId{};
+    o->cls = -1;
+    o->config.clear();
+    o->configIndex = 0;
+    o->scene = ObjectId{};
+    o->parent = ObjectId{};
+    o->childName.clear();
+    o->children.clear();
+    o->props.clear();
+    o->records.clear();
+    o->beats.clear();
+    o->isPlayer = false;
+    o->born = 0;
+    m_spareObjects.push_back(std::move(o));
 }
 
 int Kernel::ClassOf(const ObjectId& obj) const {
@@ -212,6 +250,13 @@ ObjectId Kernel::GetChild(const ObjectId& container, const char16_t* name) {
 
 std::vector<Value>& Kernel::Props(Object& o) const {
     const Layout& l = *m_layouts[o.cls];
+    if (o.props.empty() && !l.props.empty()) {
+        // First use: nothing can point into the empty vector yet, and a
+        // recycled object's storage may already be large enough.
+        o.props.reserve(l.props.size());
+        for (const PropertyDecl* d : l.props) o.props.push_back(d->initial);
+        return o.props;
+    }
     if (o.props.size() < l.props.size()) {
         std::vector<Value> grown;
         grown.reserve(l.props.size());

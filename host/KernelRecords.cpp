@@ -165,7 +165,10 @@ int Kernel::AddRecordRowValues(const ObjectId& obj, const char* rec, int row,
     if (r == nullptr) return -1;
     const int at = NewRowIndex(obj, *r, *d, rec, row, "AddRecordRowValues");
     if (at < 0) return -1;
-    std::vector<Value> cells(static_cast<size_t>(d->cols));
+    // The row is read into a scratch kept for reuse (no hook runs until it
+    // is moved in), so a refused list leaves the record as it was.
+    std::vector<Value>& cells = m_rowScratch;
+    cells.resize(static_cast<size_t>(d->cols));
     if (!RowFromList(*d, values, "AddRecordRowValues", rec, cells.data())) return -1;
     BeforeCellsMove(*r);
     Value* dst = InsertRow(r->cells, d->cols, d->maxRows, at);

@@ -9,7 +9,14 @@ namespace {
 const char kCreatorClass[] = "NpcCreator";
 }
 
-StandInScripts::StandInScripts(Kernel& kernel, TeamSystem* team) : m_kernel(kernel), m_team(team) {}
+StandInScripts::StandInScripts(Kernel& kernel, TeamSystem* team) : m_kernel(kernel), m_team(team) {
+    m_fightSpec.className = "Fight";
+    m_fightSpec.config = "Fight";
+    m_fightSpec.properties.push_back({"HelperInfo", ObjectId{}});
+    m_teamSpec.className = "FightTeam";
+    m_teamSpec.config = "FightTeam";
+    m_teamSpec.childName = u"LeftTeam";
+}
 
 void StandInScripts::Install() {
     if (!m_handles.empty()) return;
@@ -51,25 +58,27 @@ ObjectId StandInScripts::StartFight(const ObjectId& player, const ObjectId& crea
     if (!m_kernel.Exists(player)) return {};
     EndFight(player);
 
-    std::vector<ObjectId> members{player};
-    if (m_team != nullptr && m_team->Leader(player) == player) members = m_team->Members(player);
+    // A player alone is the whole fight; a leader brings the team.
+    const ObjectId self = player;
+    std::vector<ObjectId> team;
+    const ObjectId* members = &self;
+    size_t memberCount = 1;
+    if (m_team != nullptr && m_team->Leader(self) == self) {
+        team = m_team->Members(self);
+        members = team.data();
+        memberCount = team.size();
+    }
 
-    ObjectSpec fightSpec;
-    fightSpec.className = "Fight";
-    fightSpec.config = "Fight";
-    fightSpec.scene = m_kernel.SceneOf(player);
-    fightSpec.properties.push_back({"HelperInfo", creator});
-    const ObjectId fight = m_kernel.CreateObject(fightSpec);
+    m_fightSpec.scene = m_kernel.SceneOf(self);
+    m_fightSpec.properties[0].second = creator;
+    const ObjectId fight = m_kernel.CreateObject(m_fightSpec);
     if (fight.IsNull()) return {};
 
-    ObjectSpec teamSpec;
-    teamSpec.className = "FightTeam";
-    teamSpec.config = "FightTeam";
-    teamSpec.parent = fight;
-    teamSpec.childName = u"LeftTeam";
-    const ObjectId left = m_kernel.CreateObject(teamSpec);
+    m_teamSpec.parent = fight;
+    const ObjectId left = m_kernel.CreateObject(m_teamSpec);
 
-    for (const ObjectId& m : members) {
+    for (size_t i = 0; i < memberCount; ++i) {
+        const ObjectId m = members[i];
         HostVarList row;
         row.AddInt(0);
         row.AddObject(m);
@@ -80,7 +89,7 @@ ObjectId StandInScripts::StartFight(const ObjectId& player, const ObjectId& crea
     ++m_fightsStarted;
     HostVarList info;
     info.AddObject(creator);
-    info.AddInt(static_cast<int>(members.size()));
+    info.AddInt(static_cast<int>(memberCount));
     m_kernel.Note("fight_started", "", fight, &info);
     return fight;
 }

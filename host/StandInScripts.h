@@ -19,6 +19,7 @@
 #include <string>
 
 #include "HostVarList.h"
+#include "Kernel.h"
 #include "ObjectId.h"
 
 namespace host {
@@ -55,6 +56,10 @@ private:
     TeamSystem* m_team;
     std::map<int, int> m_handles;  // command id -> hook handle
     uint64_t m_fightsStarted = 0;
+    // Kept from fight to fight: only the scene, the creator and the
+    // container change (CreateObject reads them before any hook runs).
+    ObjectSpec m_fightSpec;
+    ObjectSpec m_teamSpec;
 };
 
 }  // namespace host
