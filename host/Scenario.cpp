@@ -3,6 +3,8 @@
 #include <cinttypes>
 #include <cmath>
 #include <cstring>
+#include <exception>
+#include <thread>
 #include <utility>
 
 #include "Gbk.h"
@@ -348,10 +350,16 @@ ScenarioRunner::ScenarioRunner(const ScenarioOptions& options)
       m_err(options.err != nullptr ? options.err : stderr) {}
 
 ScenarioRunner::~ScenarioRunner() {
+    // Run releases both on its thread; this is for a runner that never ran.
+    Release();
+}
+
+void ScenarioRunner::Release() {
     // The world goes first: its hooks refer to the Lua state.
-    if (m_world) m_world->Stop();
     m_world.reset();
     if (L != nullptr) lua_close(L);
+    L = nullptr;
+    m_active = nullptr;
 }
 
 ScenarioRunner* ScenarioRunner::From(lua_State* L) {
@@ -396,6 +404,8 @@ void ScenarioRunner::StartWorld() {
     wo.eventTimeSystem = m_setup.eventTimeSystem;
     wo.standInScripts = m_setup.standInScripts;
     wo.scriptEngine = m_setup.scriptEngine;
+    // The scenario runs on the world's thread (see Run): no handoff per call.
+    wo.callerThread = true;
     auto world = std::make_unique<World>(wo);
     if (!world->Start()) {
         m_worldFailed = true;
@@ -529,6 +539,26 @@ int ScenarioRunner::InvokeHook(int ref, const std::string& what, int defaultAnsw
 }
 
 ScenarioResult ScenarioRunner::Run() {
+    // The whole run, world start to world stop, happens on a fresh thread:
+    // the world is driven by the thread that starts it, and the plug-in's
+    // per-thread random state must start afresh for every scenario, however
+    // many a process runs.
+    ScenarioResult result;
+    std::exception_ptr error;
+    std::thread thread([this, &result, &error] {
+        try {
+            result = RunHere();
+        } catch (...) {
+            error = std::current_exception();
+        }
+        Release();
+    });
+    thread.join();
+    if (error) std::rethrow_exception(error);
+    return result;
+}
+
+ScenarioResult ScenarioRunner::RunHere() {
     ScenarioResult result;
     L = luaL_newstate();
     if (L == nullptr) {

@@ -1,13 +1,13 @@
 // Inside of the scenario runner, shared by Scenario.cpp (the run, failures,
 // value conversion) and the ScenarioApi*.cpp files (the Lua functions).
 //
-// Threading: the scenario's Lua code runs on the calling thread; every
-// kernel access goes through World::Call, which runs it on the world's
-// logic thread and waits. Lua handlers that a scenario installs (on_command
-// and friends) are invoked on the world thread while the scenario thread
-// waits inside such a call, so the Lua state is only ever used by one
-// thread at a time. Handler invocations are protected calls, so a Lua error
-// never unwinds across threads.
+// Threading: Run starts one fresh thread per scenario, and on it the Lua
+// state, the world (driven by that thread, WorldOptions::callerThread) and
+// the scenario's Lua code; every kernel access still goes through
+// World::Call, which runs it there at once. Lua handlers that a scenario
+// installs (on_command and friends) are invoked from inside such a call,
+// nested in the API function that made it. Handler invocations are
+// protected calls, so a Lua error never unwinds through kernel frames.
 //
 // Errors: API functions throw ApiError; the Lua entry wrapper turns it into a
 // Lua error once no C++ object is left on the way (Lua unwinds with longjmp).
@@ -81,6 +81,8 @@ public:
     ScenarioRunner(const ScenarioRunner&) = delete;
     ScenarioRunner& operator=(const ScenarioRunner&) = delete;
 
+    // Runs the scenario on a thread of its own and waits for it; the world
+    // and the Lua state are gone when it returns.
     ScenarioResult Run();
 
     static ScenarioRunner* From(lua_State* L);
@@ -126,6 +128,8 @@ public:
     void setActiveState(lua_State* L) { m_active = L; }
 
 private:
+    ScenarioResult RunHere();  // the run, on the scenario's thread
+    void Release();            // stops the world, then closes the Lua state
     void StartWorld();
     int InvokeHook(int ref, const std::string& what, int defaultAnswer, bool payloadOnly,
                    const ObjectId& self, const ObjectId& sender, const IVarList& args);

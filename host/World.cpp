@@ -44,6 +44,11 @@ std::string LoadingProblemsLine(size_t traceLines, const std::string& resourceDi
 World::World(WorldOptions options) : m_options(std::move(options)) {}
 
 World::~World() {
+    if (m_callerRunning && !OnWorldThread()) {
+        // The thread that drove it let it go running; nothing else can use
+        // it any more, so release the plug-in and the kernel here.
+        m_threadId = std::this_thread::get_id();
+    }
     Stop();
 }
 
@@ -84,23 +89,31 @@ void World::ThreadMain() {
 bool World::Start() {
     if (running()) return true;
     m_error.clear();
+    if (m_options.callerThread) {
+        m_threadId = std::this_thread::get_id();
+        m_callerRunning = true;
+        if (StartOnThreadGuarded()) return true;
+        Stop();
+        return false;
+    }
     m_quit = false;
     m_thread = std::thread([this] { ThreadMain(); });
     m_threadId = m_thread.get_id();
     std::promise<bool> started;
     std::future<bool> result = started.get_future();
-    Post([this, &started] {
-        bool ok = false;
-        try {
-            ok = StartOnThread();
-        } catch (const std::exception& e) {
-            m_error = std::string("world start failed: ") + e.what();
-        }
-        started.set_value(ok);
-    });
+    Post([this, &started] { started.set_value(StartOnThreadGuarded()); });
     if (result.get()) return true;
     Stop();
     return false;
+}
+
+bool World::StartOnThreadGuarded() {
+    try {
+        return StartOnThread();
+    } catch (const std::exception& e) {
+        m_error = std::string("world start failed: ") + e.what();
+        return false;
+    }
 }
 
 bool World::StartOnThread() {
@@ -201,6 +214,10 @@ void World::StopOnThread() {
 
 void World::Stop() {
     if (!running()) return;
+    if (m_options.callerThread) {
+        StopCallerDriven();
+        return;
+    }
     if (OnWorldThread()) return;  // a task cannot join its own thread
     std::promise<void> stopped;
     std::future<void> done = stopped.get_future();
@@ -215,6 +232,13 @@ void World::Stop() {
     }
     m_cv.notify_one();
     m_thread.join();
+    m_threadId = std::thread::id();
+}
+
+void World::StopCallerDriven() {
+    if (!OnWorldThread()) throw std::logic_error("the world runs on the thread that started it");
+    StopOnThread();
+    m_callerRunning = false;
     m_threadId = std::thread::id();
 }
 

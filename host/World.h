@@ -4,6 +4,10 @@
 // Every call into the plug-in for a world happens on that world's thread
 // (Call/Run post a task and wait), so the plug-in's per-thread random
 // generator starts fresh in each world and a world replays draw for draw.
+// A world made with WorldOptions::callerThread has no thread of its own: the
+// thread that starts it is its logic thread, and it alone may call or stop
+// it. Such a world replays only when that thread is a fresh one that never
+// ran another world (the scenario runner starts one per scenario).
 // Each world loads a private copy of the plug-in file at Start and unloads it
 // at Stop, so the plug-in's process-wide tables start empty in every world,
 // even when several worlds run at once.
@@ -47,12 +51,15 @@ struct WorldOptions {
     // Modules linked into the process (tests): driven like plug-in modules,
     // after them, in this order. Not owned.
     std::vector<std::pair<std::string, IModule*>> extraModules;
+    // No thread of its own: Start, every Call and Stop run on the thread that
+    // starts the world, with no handoff; other threads are refused.
+    bool callerThread = false;
 };
 
 class World {
 public:
     explicit World(WorldOptions options);
-    ~World();  // Stop()
+    ~World();  // Stop(); a callerThread world still running is released here
     World(const World&) = delete;
     World& operator=(const World&) = delete;
 
@@ -61,21 +68,29 @@ public:
     // AfterInit and the class creation. False (error() says why) when the
     // plug-in cannot be loaded or the resource directory does not exist; a
     // module whose Init fails is only reported (lifecycle()).
+    // With callerThread, all of that happens on the calling thread, which
+    // becomes the world's thread until Stop.
     bool Start();
     // Unloads the plug-in and ends the thread (both on the thread).
     // Idempotent; does nothing when called from the world thread itself.
+    // With callerThread it unloads on the calling thread, which must be the
+    // one that started the world (std::logic_error otherwise), and not from
+    // inside a Call.
     void Stop();
-    bool running() const { return m_thread.joinable(); }
+    bool running() const { return m_thread.joinable() || m_callerRunning; }
 
     // Runs fn(kernel) on the world thread and waits for its result; an
     // exception thrown by fn is rethrown here. From the world thread itself
-    // fn runs at once. Only between a successful Start and Stop: otherwise
+    // fn runs at once. Only between a successful Start and Stop, and for a
+    // callerThread world only from the thread that started it: otherwise
     // std::logic_error (there is no thread to run fn, nor a kernel).
     template <class F>
     auto Call(F&& fn) -> std::invoke_result_t<F, Kernel&> {
         using R = std::invoke_result_t<F, Kernel&>;
         if (OnWorldThread()) return fn(*m_kernel);
         if (!running() || !m_kernel) throw std::logic_error("the world is not running");
+        if (m_options.callerThread)
+            throw std::logic_error("the world runs on the thread that started it");
         std::packaged_task<R()> task([this, &fn]() -> R { return fn(*m_kernel); });
         std::future<R> result = task.get_future();
         Post([&task] { task(); });
@@ -115,8 +130,10 @@ public:
 private:
     void Post(std::function<void()> task);
     void ThreadMain();
+    bool StartOnThreadGuarded();  // StartOnThread, an exception as error()
     bool StartOnThread();
     void StopOnThread();
+    void StopCallerDriven();
 
     WorldOptions m_options;
     std::unique_ptr<Kernel> m_kernel;
@@ -138,6 +155,7 @@ private:
     std::condition_variable m_cv;
     std::deque<std::function<void()>> m_tasks;
     bool m_quit = false;
+    bool m_callerRunning = false;  // callerThread: between Start and Stop
 };
 
 // True when path names an existing directory.

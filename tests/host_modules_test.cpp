@@ -446,6 +446,32 @@ TEST(World, CallsRunOnTheWorldsOwnThread) {
     EXPECT_THROW(w.Call([](Kernel&) { return 1; }), std::logic_error);
 }
 
+TEST(World, ACallerThreadWorldRunsOnItsStarterAndRefusesOtherThreads) {
+    WorldOptions o;
+    o.quiet = true;
+    o.scriptEngine = false;
+    o.callerThread = true;
+    World w(o);
+    ASSERT_TRUE(w.Start());
+    EXPECT_EQ(w.Call([](Kernel&) { return std::this_thread::get_id(); }),
+              std::this_thread::get_id());
+    int refused = 0;
+    std::thread([&] {
+        for (auto attempt :
+             {+[](World& x) { x.Call([](Kernel&) {}); }, +[](World& x) { x.Stop(); }})
+            try {
+                attempt(w);
+            } catch (const std::logic_error&) {
+                ++refused;
+            }
+    }).join();
+    EXPECT_EQ(refused, 2);
+    EXPECT_TRUE(w.running());
+    w.Stop();
+    EXPECT_FALSE(w.running());
+    EXPECT_THROW(w.Call([](Kernel&) { return 1; }), std::logic_error);
+}
+
 namespace {
 struct InProcessModule : IModule {
     std::thread::id initThread;
