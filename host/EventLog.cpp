@@ -6,6 +6,7 @@
 #include <cinttypes>
 #include <cstring>
 #include <deque>
+#include <typeinfo>
 #include <unordered_map>
 
 namespace host {
@@ -172,7 +173,7 @@ T Load(const char* p) {
 
 // Equal bytes, compared a word at a time: names are short and checked on
 // every event, where a call to memcmp would cost more than the compare.
-bool SameBytes(const char* a, const char* b, size_t n) {
+[[gnu::always_inline]] inline bool SameBytes(const char* a, const char* b, size_t n) {
     if (n >= 8) {
         for (size_t i = 0; i + 8 < n; i += 8)
             if (Load<uint64_t>(a + i) != Load<uint64_t>(b + i)) return false;
@@ -372,7 +373,7 @@ struct EventLog::Store {
     [[gnu::always_inline]] uint32_t Intern(std::string_view name) {
         if (name.empty()) return 0;
         const uintptr_t at = reinterpret_cast<uintptr_t>(name.data());
-        NameHit* set = nameHits[((at >> 3) ^ (at >> 10) ^ name.size()) & (kNameSets - 1)];
+        NameHit* set = nameHits[(at >> 3) & (kNameSets - 1)];
         for (int way = 0; way < 2; ++way) {
             const NameHit& hit = set[way];
             if (hit.data == name.data() && hit.size == name.size() &&
@@ -420,6 +421,15 @@ struct EventLog::Store {
         const size_t countAt = static_cast<size_t>(out.at - out.start);
         out.Varint(n);
         uint64_t kept = 0;
+        // The host's own lists are read entry by entry, one call for each
+        // instead of a type and a value call. (Compared by the type name's
+        // address: equal means this very class; a list that only looks
+        // different takes the general way, which writes the same bytes.)
+        if (typeid(args).name() == typeid(HostVarList).name()) {
+            const auto& list = static_cast<const HostVarList&>(args);
+            for (uint64_t i = 0; i < n; ++i) kept += PutEntry(out, list.At(i)) ? 1 : 0;
+            return Mend(out, countAt, countBytes, n, kept);
+        }
         for (uint64_t i = 0; i < n; ++i) {
             const int type = args.GetType(i);
             // Most arguments are ints: tested before the switch.
@@ -477,6 +487,12 @@ struct EventLog::Store {
             }
             ++kept;
         }
+        return Mend(out, countAt, countBytes, n, kept);
+    }
+
+    // Puts the count of the entries PutArgs kept in place of the full count
+    // written before them: false, with the count taken back, when none was.
+    static bool Mend(Writer& out, size_t countAt, size_t countBytes, uint64_t n, uint64_t kept) {
         if (kept == n) return true;
         // Relative to the event's start: its bytes may have moved to a new
         // chunk since.
@@ -492,48 +508,57 @@ struct EventLog::Store {
         return true;
     }
 
-    // The bytes PutArgs writes for a list holding just v (nothing, false, for
-    // the types a list skips).
-    [[gnu::always_inline]] static bool PutValue(Writer& out, const Value& v) {
+    // One kept entry as PutArgs writes it: its type code, then its bytes
+    // (text up to a zero byte, as a list reads it). False, with nothing
+    // written, for the types a list copy skips.
+    [[gnu::always_inline]] static bool PutEntry(Writer& out, const Value& v) {
         const int type = TypeOf(v);
         if (type < VTYPE_INT || type > VTYPE_INT64) return false;
-        out.Need(2 + sizeof(int64_t));
-        out.Byte(1);
+        out.Need(1 + sizeof(int64_t));
         out.Byte(static_cast<uint8_t>(type));
         switch (type) {
             case VTYPE_INT:
-                out.Raw(std::get<int32_t>(v));
+                out.Raw(*std::get_if<int32_t>(&v));
                 break;
             case VTYPE_FLOAT:
-                out.Raw(std::get<float>(v));
+                out.Raw(*std::get_if<float>(&v));
                 break;
             case VTYPE_STRING: {
-                const char* s =
-                    std::get<std::string>(v).c_str();  // up to a zero byte, as a list reads it
+                const char* s = std::get_if<std::string>(&v)->c_str();
                 out.Bytes(s, std::strlen(s));
                 break;
             }
             case VTYPE_WIDESTR: {
-                const char16_t* s = std::get<std::u16string>(v).c_str();
+                const char16_t* s = std::get_if<std::u16string>(&v)->c_str();
                 out.Bytes(s, std::char_traits<char16_t>::length(s) * sizeof(char16_t));
                 break;
             }
             case VTYPE_OBJECT: {
-                const ObjectId& id = std::get<ObjectId>(v);
+                const ObjectId& id = *std::get_if<ObjectId>(&v);
                 out.Raw(id.ident);
                 out.Raw(id.serial);
                 break;
             }
             case VTYPE_USERDATA: {
-                const auto& bytes = std::get<std::vector<uint8_t>>(v);
+                const auto& bytes = *std::get_if<std::vector<uint8_t>>(&v);
                 out.Bytes(bytes.data(), bytes.size());
                 break;
             }
             default:  // VTYPE_INT64
-                out.Raw(std::get<int64_t>(v));
+                out.Raw(*std::get_if<int64_t>(&v));
                 break;
         }
         return true;
+    }
+
+    // The bytes PutArgs writes for a list holding just v (nothing, false, for
+    // the types a list skips).
+    [[gnu::always_inline]] static bool PutValue(Writer& out, const Value& v) {
+        const int type = TypeOf(v);
+        if (type < VTYPE_INT || type > VTYPE_INT64) return false;
+        out.Need(1);
+        out.Byte(1);
+        return PutEntry(out, v);
     }
 
     [[gnu::always_inline]] void Pack(const EventFields& f, uint64_t seq) {
@@ -698,6 +723,13 @@ uint64_t EventLog::Add(Event e) {
 
 uint64_t EventLog::Add(const EventFields& fields) {
     const uint64_t seq = m_nextSeq++;
+    if (!m_plain) return AddChecked(fields, seq);
+    m_store->Pack(fields, seq);
+    return seq;
+}
+
+// Off, capped or listened to: the checks kept off the common way.
+uint64_t EventLog::AddChecked(const EventFields& fields, uint64_t seq) {
     if (!m_enabled) return seq;
     Store& s = *m_store;
     if (m_capacity > 0 && s.Size() >= m_capacity) s.DropFront(s.Size() - m_capacity / 2);
