@@ -6,6 +6,7 @@
 #include <cinttypes>
 #include <cstring>
 #include <deque>
+#include <type_traits>
 #include <typeinfo>
 #include <unordered_map>
 
@@ -164,6 +165,14 @@ T GetRaw(const char*& p) {
     return v;
 }
 
+uint64_t IdBits(const ObjectId& id) {
+    return id.Packed();
+}
+
+ObjectId IdFromBits(uint64_t v) {
+    return ObjectId::FromPacked(v);
+}
+
 template <typename T>
 T Load(const char* p) {
     T v;
@@ -240,8 +249,8 @@ struct EventLog::Store {
     struct Packed {
         uint64_t seq;
         int64_t timeMs;
-        ObjectId sender;
-        ObjectId target;
+        uint64_t sender;  // ObjectId bytes (a plain integer keeps the record
+        uint64_t target;  // trivial, so a new block is left unwritten)
         int32_t id;
         int32_t result;
         uint32_t name;   // interned; 0 = empty
@@ -250,6 +259,8 @@ struct EventLog::Store {
         uint8_t kind;
         uint8_t flags;
     };
+    static_assert(std::is_trivially_default_constructible<Packed>::value,
+                  "record blocks are allocated unwritten");
     struct Chunk {
         std::unique_ptr<char[]> data;
         size_t size = 0;
@@ -422,10 +433,10 @@ struct EventLog::Store {
         out.Varint(n);
         uint64_t kept = 0;
         // The host's own lists are read entry by entry, one call for each
-        // instead of a type and a value call. (Compared by the type name's
-        // address: equal means this very class; a list that only looks
-        // different takes the general way, which writes the same bytes.)
-        if (typeid(args).name() == typeid(HostVarList).name()) {
+        // instead of a type and a value call. (The same type_info object
+        // means this very class; a list whose type_info only looks different
+        // takes the general way, which writes the same bytes.)
+        if (&typeid(args) == &typeid(HostVarList)) {
             const auto& list = static_cast<const HostVarList&>(args);
             for (uint64_t i = 0; i < n; ++i) kept += PutEntry(out, list.At(i)) ? 1 : 0;
             return Mend(out, countAt, countBytes, n, kept);
@@ -565,8 +576,8 @@ struct EventLog::Store {
         Packed& p = Append();
         p.seq = seq;
         p.timeMs = f.timeMs;
-        p.sender = f.sender;
-        p.target = f.target;
+        p.sender = IdBits(f.sender);
+        p.target = IdBits(f.target);
         p.id = f.id;
         p.result = f.result;
         p.name = Intern(f.name);
@@ -609,8 +620,8 @@ struct EventLog::Store {
         e.seq = p.seq;
         e.timeMs = p.timeMs;
         e.kind = static_cast<EventKind>(p.kind);
-        e.sender = p.sender;
-        e.target = p.target;
+        e.sender = IdFromBits(p.sender);
+        e.target = IdFromBits(p.target);
         e.id = p.id;
         e.result = p.result;
         e.name = names[p.name];
@@ -638,8 +649,8 @@ struct EventLog::Store {
         if (p.seq < f.fromSeq) return false;
         if (!f.anyKind && static_cast<EventKind>(p.kind) != f.kind) return false;
         if (!f.anyId && p.id != f.id) return false;
-        if (!f.anySender && p.sender != f.sender) return false;
-        if (!f.anyTarget && p.target != f.target) return false;
+        if (!f.anySender && p.sender != IdBits(f.sender)) return false;
+        if (!f.anyTarget && p.target != IdBits(f.target)) return false;
         if (!f.name.empty() && names[p.name] != f.name) return false;
         if (f.contains.empty()) return true;
         return f.Matches(Unpack(p));
