@@ -8,7 +8,8 @@
 #include <deque>
 #include <type_traits>
 #include <typeinfo>
-#include <unordered_map>
+
+#include "EventLogBytes.h"
 
 namespace host {
 
@@ -136,112 +137,13 @@ bool EventFilter::Matches(const Event& e) const {
 
 namespace {
 
+using namespace log_bytes;
+
 constexpr size_t kChunkBytes = size_t{1} << 18;
 constexpr unsigned kBlockShift = 10;  // records per block: 1 << kBlockShift
 constexpr uint64_t kBlockMask = (uint64_t{1} << kBlockShift) - 1;
 
 enum : uint8_t { kHasTargetName = 1, kHasText = 2, kHasArgs = 4 };
-
-size_t VarintLength(uint64_t v) {
-    size_t n = 1;
-    for (; v >= 0x80; v >>= 7) ++n;
-    return n;
-}
-
-uint64_t GetVarint(const char*& p) {
-    uint64_t v = 0;
-    for (int shift = 0;; shift += 7) {
-        const uint8_t b = static_cast<uint8_t>(*p++);
-        v |= uint64_t{b & 0x7fu} << shift;
-        if ((b & 0x80) == 0) return v;
-    }
-}
-
-template <typename T>
-T GetRaw(const char*& p) {
-    T v;
-    std::memcpy(&v, p, sizeof v);
-    p += sizeof v;
-    return v;
-}
-
-uint64_t IdBits(const ObjectId& id) {
-    return id.Packed();
-}
-
-ObjectId IdFromBits(uint64_t v) {
-    return ObjectId::FromPacked(v);
-}
-
-template <typename T>
-T Load(const char* p) {
-    T v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-// Equal bytes, compared a word at a time: names are short and checked on
-// every event, where a call to memcmp would cost more than the compare.
-[[gnu::always_inline]] inline bool SameBytes(const char* a, const char* b, size_t n) {
-    if (n >= 8) {
-        for (size_t i = 0; i + 8 < n; i += 8)
-            if (Load<uint64_t>(a + i) != Load<uint64_t>(b + i)) return false;
-        return Load<uint64_t>(a + n - 8) == Load<uint64_t>(b + n - 8);
-    }
-    if (n >= 4)
-        return Load<uint32_t>(a) == Load<uint32_t>(b) &&
-               Load<uint32_t>(a + n - 4) == Load<uint32_t>(b + n - 4);
-    for (size_t i = 0; i < n; ++i)
-        if (a[i] != b[i]) return false;
-    return true;
-}
-
-void GetArgs(const char*& p, HostVarList& out) {
-    const uint64_t n = GetVarint(p);
-    for (uint64_t i = 0; i < n; ++i) {
-        const int type = static_cast<uint8_t>(*p++);
-        switch (type) {
-            case VTYPE_INT:
-                out.AddInt(GetRaw<int32_t>(p));
-                break;
-            case VTYPE_FLOAT:
-                out.AddFloat(GetRaw<float>(p));
-                break;
-            case VTYPE_STRING: {
-                const size_t len = GetVarint(p);
-                out.AddValue(std::string(p, len));
-                p += len;
-                break;
-            }
-            case VTYPE_WIDESTR: {
-                const size_t len = GetVarint(p);
-                std::u16string s(len / sizeof(char16_t), u'\0');
-                if (len > 0) std::memcpy(&s[0], p, len);
-                out.AddValue(std::move(s));
-                p += len;
-                break;
-            }
-            case VTYPE_OBJECT: {
-                ObjectId id;
-                id.ident = GetRaw<uint32_t>(p);
-                id.serial = GetRaw<uint32_t>(p);
-                out.AddObject(id);
-                break;
-            }
-            case VTYPE_USERDATA: {
-                const size_t len = GetVarint(p);
-                out.AddValue(std::vector<uint8_t>(p, p + len));
-                p += len;
-                break;
-            }
-            case VTYPE_INT64:
-                out.AddInt64(GetRaw<int64_t>(p));
-                break;
-            default:
-                return;
-        }
-    }
-}
 
 }  // namespace
 
@@ -325,7 +227,11 @@ struct EventLog::Store {
     char* roomEnd = nullptr;
 
     std::deque<std::string> names{std::string()};
-    std::unordered_map<std::string_view, uint32_t> nameIds;
+    std::vector<std::string_view> nameViews{std::string_view()};  // names[id], for comparing
+    // Every name by its text: open addressing, ids (0 = free slot), at most
+    // half full. Names built afresh for each event (a note's name formatted
+    // per call, a script's string) miss the cache below and come here.
+    std::vector<uint32_t> nameSlots = std::vector<uint32_t>(64, 0);
     // Recent names by where their text lies (checked against the text):
     // most names come from the same few declarations again and again. Two
     // ways a set, so two names that share one still both hit.
@@ -397,12 +303,29 @@ struct EventLog::Store {
         return id;
     }
     [[gnu::noinline]] uint32_t InternSlow(std::string_view name) {
-        auto it = nameIds.find(name);
-        if (it != nameIds.end()) return it->second;
+        const size_t mask = nameSlots.size() - 1;
+        size_t i = HashBytes(name.data(), name.size()) & mask;
+        for (; nameSlots[i] != 0; i = (i + 1) & mask) {
+            const std::string_view known = nameViews[nameSlots[i]];
+            if (known.size() == name.size() && SameBytes(known.data(), name.data(), name.size()))
+                return nameSlots[i];
+        }
         names.emplace_back(name);
         const uint32_t id = static_cast<uint32_t>(names.size() - 1);
-        nameIds.emplace(names.back(), id);
+        nameViews.push_back(names.back());
+        nameSlots[i] = id;
+        if (2 * names.size() > nameSlots.size()) GrowNameSlots();
         return id;
+    }
+    void GrowNameSlots() {
+        std::vector<uint32_t> slots(nameSlots.size() * 2, 0);
+        const size_t mask = slots.size() - 1;
+        for (uint32_t id = 1; id < nameViews.size(); ++id) {
+            size_t i = HashBytes(nameViews[id].data(), nameViews[id].size()) & mask;
+            while (slots[i] != 0) i = (i + 1) & mask;
+            slots[i] = id;
+        }
+        nameSlots.swap(slots);
     }
 
     // A new chunk for the event being written, with its `have` bytes so
