@@ -125,7 +125,10 @@ public:
     uint64_t NextSeq() const { return m_nextSeq; }
     void Clear();
     // 0 = unlimited. When exceeded, the oldest half is dropped at once.
-    void SetCapacity(size_t maxEvents) { m_capacity = maxEvents; }
+    void SetCapacity(size_t maxEvents) {
+        m_capacity = maxEvents;
+        UpdatePlain();
+    }
 
     // A copy of the held event with that seq, or null (dropped or not yet
     // added); writing to it does not change the log (SetResult does).
@@ -133,7 +136,10 @@ public:
     // Sets the result of a held event; false when it is not held.
     bool SetResult(uint64_t seq, int result);
     // A disabled log drops what is added (benchmarks); seq still counts.
-    void SetEnabled(bool on) { m_enabled = on; }
+    void SetEnabled(bool on) {
+        m_enabled = on;
+        UpdatePlain();
+    }
     bool enabled() const { return m_enabled; }
 
     // Pointers handed out by the readers stay valid until Clear.
@@ -144,7 +150,10 @@ public:
 
     // Called for each event as it is added (log file, live output).
     using Listener = std::function<void(const Event&)>;
-    void SetListener(Listener listener) { m_listener = std::move(listener); }
+    void SetListener(Listener listener) {
+        m_listener = std::move(listener);
+        UpdatePlain();
+    }
 
     // Every held event, one ToString() line each (raw bytes kept).
     void WriteTo(std::FILE* out) const;
@@ -156,10 +165,14 @@ public:
 
 private:
     struct Store;
+    uint64_t AddChecked(const EventFields& fields, uint64_t seq);
+    // Adding needs no check beyond packing: on, no capacity, no listener.
+    void UpdatePlain() { m_plain = m_enabled && m_capacity == 0 && !m_listener; }
     std::unique_ptr<Store> m_store;
     uint64_t m_nextSeq = 0;
     size_t m_capacity = 0;
     bool m_enabled = true;
+    bool m_plain = true;
     Listener m_listener;
 };
 

@@ -107,4 +107,69 @@ TEST(PackedEventLog, CappedLongRunFreesTheOldestBytes) {
     EXPECT_LT(peak, 20000u * 200u / 4);  // far below what was ever added
 }
 
+// Events whose bytes meet the end of a chunk move there whole; every event
+// reads back as added, whichever chunk it ended up in.
+TEST(PackedEventLog, EventsAcrossChunkEndsReadBackWhole) {
+    EventLog log;
+    const std::string text(1000, 't');
+    std::vector<uint64_t> seqs;
+    for (int i = 0; i < 1200; ++i) {  // some 1.2 MB: several chunk ends
+        HostVarList args;
+        args.AddInt(i);
+        args.AddString(std::string(static_cast<size_t>(i % 7) * 50, 's').c_str());
+        args.AddObject(ObjectId{uint32_t(i), 1});
+        EventFields f;
+        f.kind = EventKind::Note;
+        f.id = i;
+        f.text = text;
+        f.args = &args;
+        seqs.push_back(log.Add(f));
+    }
+    for (int i = 0; i < 1200; ++i) {
+        const Event* e = log.Get(seqs[size_t(i)]);
+        ASSERT_NE(e, nullptr);
+        ASSERT_EQ(e->text, text) << i;
+        ASSERT_EQ(e->args.IntVal(0), i);
+        ASSERT_EQ(e->args.StringVal(1), std::string(static_cast<size_t>(i % 7) * 50, 's'));
+        ASSERT_EQ(e->args.ObjectVal(2), (ObjectId{uint32_t(i), 1}));
+    }
+}
+
+// Seq lookups and fromSeq reads with gaps in the seqs (log off for a while)
+// and the oldest events dropped by a capacity.
+TEST(PackedEventLog, SeqLookupsSurviveGapsAndDrops) {
+    EventLog log;
+    log.SetCapacity(3000);
+    EventFields f;
+    f.kind = EventKind::Host;
+    for (int i = 0; i < 5000; ++i) {
+        log.SetEnabled(i % 10 < 7);  // seqs 7, 8, 9 of each ten are not held
+        f.id = i;
+        log.Add(f);
+    }
+    const uint64_t oldest = log.events().front().seq;
+    struct Case {
+        uint64_t seq;
+        bool held;
+    };
+    const Case cases[] = {{4996, true},   {4997, false},       {4990, true}, {4009, false},
+                          {oldest, true}, {oldest - 1, false}, {0, false},   {5000, false}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(log.Get(c.seq) != nullptr, c.held) << c.seq;
+        EXPECT_EQ(log.SetResult(c.seq, 5), c.held) << c.seq;
+        if (c.held) EXPECT_EQ(log.Get(c.seq)->result, 5);
+        EventFilter from;
+        from.fromSeq = c.seq;
+        size_t expected = 0;
+        for (const Event& e : log.events()) expected += e.seq >= c.seq ? 1 : 0;
+        EXPECT_EQ(log.Count(from), expected) << c.seq;
+        const Event* want = nullptr;
+        for (const Event& e : log.events())
+            if (e.seq >= c.seq && want == nullptr) want = &e;
+        const Event* first = log.FindFirst(from);
+        ASSERT_EQ(first == nullptr, want == nullptr) << c.seq;
+        if (first != nullptr) EXPECT_EQ(first->seq, want->seq);
+    }
+}
+
 }  // namespace
