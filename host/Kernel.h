@@ -342,7 +342,7 @@ public:
 
     void SetScriptRunner(ScriptRunner runner) { m_scriptRunner = std::move(runner); }
     // Address ranges whose bytes cannot change while they are set (a loaded
-    // plug-in's read-only segments): property and record names found there
+    // plug-in's read-only segments, the host's own): property and record names found there
     // are matched by address alone on later calls. Clear them (empty) before
     // the library goes away.
     void SetFixedTextRanges(std::vector<std::pair<uintptr_t, uintptr_t>> ranges);

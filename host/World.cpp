@@ -181,9 +181,16 @@ bool World::StartOnThread() {
             m_error = m_plugin.error();
             return false;
         }
-        m_kernel->SetFixedTextRanges(m_plugin.ReadOnlyRanges());
         for (const LoadedModule& m : m_plugin.modules()) modules.push_back({m.name, m.module});
     }
+    // Names the plug-in and the host itself pass as literals lie in read-only
+    // segments: their text never changes, so the kernel's lookups may trust
+    // the address alone.
+    auto fixed = m_plugin.ReadOnlyRanges();
+    const auto own =
+        PluginLoader::ReadOnlyRangesAround(reinterpret_cast<const void*>(&IsDirectory));
+    fixed.insert(fixed.end(), own.begin(), own.end());
+    m_kernel->SetFixedTextRanges(std::move(fixed));
     for (const auto& m : m_options.extraModules) modules.push_back(m);
 
     m_lifecycle = m_kernel->RunLifecycle(modules);

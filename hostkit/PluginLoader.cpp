@@ -110,11 +110,22 @@ namespace {
 struct RangeSearch {
     uintptr_t base;
     std::vector<std::pair<uintptr_t, uintptr_t>>* out;
+    uintptr_t holding = 0;  // instead of base: the object with a segment holding it
 };
+
+bool Holds(const dl_phdr_info* info, uintptr_t at) {
+    for (int i = 0; i < info->dlpi_phnum; ++i) {
+        const ElfW(Phdr)& ph = info->dlpi_phdr[i];
+        const uintptr_t begin = info->dlpi_addr + ph.p_vaddr;
+        if (ph.p_type == PT_LOAD && at >= begin && at < begin + ph.p_memsz) return true;
+    }
+    return false;
+}
 
 int CollectReadOnly(dl_phdr_info* info, size_t, void* data) {
     auto* search = static_cast<RangeSearch*>(data);
-    if (info->dlpi_addr != search->base) return 0;
+    if (search->holding != 0 ? !Holds(info, search->holding) : info->dlpi_addr != search->base)
+        return 0;
     for (int i = 0; i < info->dlpi_phnum; ++i) {
         const ElfW(Phdr)& ph = info->dlpi_phdr[i];
         if (ph.p_type != PT_LOAD || (ph.p_flags & PF_W) != 0 || ph.p_memsz == 0) continue;
@@ -133,6 +144,13 @@ std::vector<std::pair<uintptr_t, uintptr_t>> PluginLoader::ReadOnlyRanges() cons
         return ranges;
     RangeSearch search{static_cast<uintptr_t>(map->l_addr), &ranges};
     dl_iterate_phdr(&CollectReadOnly, &search);
+    return ranges;
+}
+
+std::vector<std::pair<uintptr_t, uintptr_t>> PluginLoader::ReadOnlyRangesAround(const void* at) {
+    std::vector<std::pair<uintptr_t, uintptr_t>> ranges;
+    RangeSearch search{0, &ranges, reinterpret_cast<uintptr_t>(at)};
+    if (search.holding != 0) dl_iterate_phdr(&CollectReadOnly, &search);
     return ranges;
 }
 

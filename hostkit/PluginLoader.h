@@ -72,6 +72,10 @@ public:
     // (code and constant data, such as the names it passes to the kernel);
     // empty when nothing is loaded. Valid until Unload.
     std::vector<std::pair<uintptr_t, uintptr_t>> ReadOnlyRanges() const;
+    // The same for the program or library that holds the address at (the
+    // host's own names, when given one of its functions); empty when no
+    // loaded object holds it.
+    static std::vector<std::pair<uintptr_t, uintptr_t>> ReadOnlyRangesAround(const void* at);
 
 private:
     void* m_handle = nullptr;
