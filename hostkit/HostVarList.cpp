@@ -132,7 +132,7 @@ HostVarList::HostVarList(const HostVarList& other) {
 // ---- the first-chunk pool ----------------------------------------------------
 //
 // Per thread, so it needs no lock. Pooled chunks keep their entries
-// constructed (all monostate). The pool itself is plain data; a separate
+// constructed, holding no memory of their own (no texts or bytes). The pool itself is plain data; a separate
 // object with a destructor empties it when the thread ends, after which
 // chunks go straight back to the heap.
 
@@ -191,7 +191,13 @@ void HostVarList::FreePooledChunk(void* chunk) {
 void HostVarList::Release() {
     if (m_first == nullptr) return;
     const uint64_t used = m_count < kFirstChunk ? m_count : kFirstChunk;
-    for (uint64_t i = 0; i < used; ++i) m_first[i].value = std::monostate{};
+    // Only texts and bytes hold memory; the next Push overwrites the rest.
+    for (uint64_t i = 0; i < used; ++i) {
+        Value& v = m_first[i].value;
+        const size_t type = v.index();
+        if (type == VTYPE_STRING || type == VTYPE_WIDESTR || type == VTYPE_USERDATA)
+            v = std::monostate{};
+    }
     GiveFirstChunk(m_first);
     m_first = nullptr;
     m_more.clear();
@@ -269,6 +275,13 @@ bool HostVarList::Push(int tag, Value v) {
 }
 
 bool HostVarList::AddInt(int value) {
+    // The common case in place: room in the first chunk, no Value to move.
+    if (m_first != nullptr && m_count < kFirstChunk) {
+        Entry& e = m_first[m_count++];
+        e.typeWord = VTYPE_INT;
+        e.value.emplace<int32_t>(value);
+        return true;
+    }
     return Push(0, int32_t{value});
 }
 bool HostVarList::AddInt64(int64_t value) {
@@ -284,6 +297,12 @@ bool HostVarList::AddWideStr(const char16_t* value) {
     return Push(0, WideFrom(value));
 }
 bool HostVarList::AddObject(const ObjectId& value) {
+    if (m_first != nullptr && m_count < kFirstChunk) {
+        Entry& e = m_first[m_count++];
+        e.typeWord = VTYPE_OBJECT;
+        e.value.emplace<ObjectId>(value);
+        return true;
+    }
     return Push(0, value);
 }
 bool HostVarList::AddUserData(const void* data, uint64_t size) {
