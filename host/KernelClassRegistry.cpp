@@ -34,6 +34,9 @@ int Kernel::DeclareClass(const std::string& name, const std::string& parent) {
     // A derived class starts with its base's slots, in the base's order.
     m_layouts.push_back(parentIndex < 0 ? std::make_unique<Layout>()
                                         : std::make_unique<Layout>(*m_layouts[parentIndex]));
+    Layout& layout = *m_layouts.back();
+    layout.isPlayer = layout.isPlayer || name == "player";
+    layout.isScene = layout.isScene || name == "BaseScene";
     ++m_hooks->version;
     return m_classes.back().index;
 }

@@ -311,23 +311,23 @@ int Kernel::Select(const ObjectId& player, const ObjectId& target, int selectFun
     }
     HostVarList args;
     args.AddInt(selectFunction);
-    return RaiseClassEvent(target, "OnSelect", player, args);
+    return RaiseClassEvent(target, kernel_detail::kOnSelect, player, args);
 }
 
 int Kernel::Load(const ObjectId& obj) {
     HostVarList none;
-    return RaiseClassEvent(obj, "OnLoad", obj, none);
+    return RaiseClassEvent(obj, kernel_detail::kOnLoad, obj, none);
 }
 
 int Kernel::Store(const ObjectId& player, int storeKind) {
     HostVarList args;
     args.AddInt(storeKind);
-    return RaiseClassEvent(player, "OnStore", player, args);
+    return RaiseClassEvent(player, kernel_detail::kOnStore, player, args);
 }
 
 int Kernel::Leave(const ObjectId& player, bool keep) {
     HostVarList none;
-    const int n = RaiseClassEvent(player, "OnLeave", player, none);
+    const int n = RaiseClassEvent(player, kernel_detail::kOnLeave, player, none);
     if (!keep) Destroy(player);
     return n;
 }

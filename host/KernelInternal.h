@@ -63,6 +63,13 @@ inline constexpr char16_t kEmptyWide[] = u"";
 
 enum HookKind { kClassEvent = 0, kCommandHook = 1, kCustomHook = 2 };
 
+// The events the kernel raises itself, made once: a name kept at one address
+// is found by address in the lookups that follow.
+inline const std::string kOnSelect = "OnSelect";
+inline const std::string kOnLoad = "OnLoad";
+inline const std::string kOnStore = "OnStore";
+inline const std::string kOnLeave = "OnLeave";
+
 }  // namespace kernel_detail
 
 // A class's view of every declaration on its chain: a slot per property and
@@ -74,6 +81,10 @@ struct Kernel::Layout {
     std::unordered_map<std::string_view, uint32_t> propSlot;
     std::vector<const RecordDecl*> records;
     std::unordered_map<std::string_view, uint32_t> recordSlot;
+    // The class is or derives from "player" / "BaseScene" (a chain is fixed
+    // when the class is declared).
+    bool isPlayer = false;
+    bool isScene = false;
 };
 
 struct Kernel::NameCache {

@@ -55,8 +55,8 @@ ObjectId Kernel::CreateObject(const ObjectSpec& objDef) {
     o->cls = cls;
     o->config = objDef.config;
     o->configIndex = objDef.configIndex;
-    static const std::string kPlayer = "player", kScene = "BaseScene";
-    o->isPlayer = IsA(cls, kPlayer);
+    const Layout& layout = *m_layouts[cls];
+    o->isPlayer = layout.isPlayer;
     o->born = m_born++;
     const ObjectId id = o->id;
     m_slots[slot] = std::move(o);
@@ -73,7 +73,7 @@ ObjectId Kernel::CreateObject(const ObjectSpec& objDef) {
                     ", which does not exist");
         }
     }
-    if (IsA(cls, kScene)) {
+    if (layout.isScene) {
         obj->scene = id;
     } else if (!objDef.scene.IsNull()) {
         obj->scene = objDef.scene;
