@@ -139,7 +139,12 @@ Value* InsertRow(std::vector<Value>& cells, int cols, int maxRows, int at) {
         if (maxRows > 0) grown = std::min(grown, static_cast<size_t>(maxRows) * cols);
         cells.reserve(std::max(needed, grown));
     }
-    const auto pos = cells.begin() + static_cast<std::ptrdiff_t>(at) * cols;
+    const size_t start = static_cast<size_t>(at) * cols;
+    if (start == cells.size()) {
+        cells.resize(needed);
+        return cells.data() + start;
+    }
+    const auto pos = cells.begin() + static_cast<std::ptrdiff_t>(start);
     return &*cells.insert(pos, static_cast<size_t>(cols), Value{});
 }
 
@@ -165,8 +170,21 @@ int Kernel::AddRecordRowValues(const ObjectId& obj, const char* rec, int row,
     if (r == nullptr) return -1;
     const int at = NewRowIndex(obj, *r, *d, rec, row, "AddRecordRowValues");
     if (at < 0) return -1;
-    // The row is read into a scratch kept for reuse (no hook runs until it
-    // is moved in), so a refused list leaves the record as it was.
+    if (at == r->rows) {
+        // Appended (the usual case): read straight into the new row, which
+        // goes again when the list is refused.
+        BeforeCellsMove(*r);
+        const size_t before = r->cells.size();
+        Value* dst = InsertRow(r->cells, d->cols, d->maxRows, at);
+        if (!RowFromList(*d, values, "AddRecordRowValues", rec, dst)) {
+            r->cells.resize(before);
+            return -1;
+        }
+        ++r->rows;
+        return at;
+    }
+    // Inserted: the row is read into a scratch kept for reuse (no hook runs
+    // until it is moved in), so a refused list leaves the record as it was.
     std::vector<Value>& cells = m_rowScratch;
     cells.resize(static_cast<size_t>(d->cols));
     if (!RowFromList(*d, values, "AddRecordRowValues", rec, cells.data())) return -1;
