@@ -164,11 +164,19 @@ const std::vector<const Kernel::Hook*>& Kernel::CollectHooks(int kind, int class
     else if (kind == kCustomHook)
         cached = &hl.customCache[id];
     else {
-        const std::pair<int, std::string_view> key{classIndex, event};
-        auto it = hl.eventCache.find(key);
-        if (it == hl.eventCache.end())
-            it = hl.eventCache.emplace(std::make_pair(classIndex, event), HookList::Cached{}).first;
-        cached = &it->second;
+        const uintptr_t at = reinterpret_cast<uintptr_t>(event.data());
+        HookList::EventHit& hit = hl.eventHits[((at >> 4) ^ uint32_t(classIndex)) & 15];
+        if (hit.cls == classIndex && hit.data == event.data() && hit.entry->first.second == event) {
+            cached = &hit.entry->second;
+        } else {
+            const std::pair<int, std::string_view> key{classIndex, event};
+            auto it = hl.eventCache.find(key);
+            if (it == hl.eventCache.end())
+                it = hl.eventCache.emplace(std::make_pair(classIndex, event), HookList::Cached{})
+                         .first;
+            hit = {classIndex, event.data(), &*it};
+            cached = &it->second;
+        }
     }
     if (cached->version == hl.version) return cached->hooks;
     cached->hooks.clear();

@@ -203,6 +203,15 @@ struct Kernel::HookList {
         }
     };
     std::map<std::pair<int, std::string>, Cached, EventKeyLess> eventCache;
+    // The last few lookups by (class, where the name lies), checked against
+    // the key's text: the same events of the same classes come again and
+    // again. Map entries never move nor go.
+    struct EventHit {
+        int cls = -1;
+        const char* data = nullptr;
+        std::pair<const std::pair<int, std::string>, Cached>* entry = nullptr;
+    };
+    EventHit eventHits[16];
     // One scratch list per dispatch depth, so nested dispatches never clobber
     // the list an outer one is walking.
     std::vector<std::vector<const Hook*>> scratch;
