@@ -384,6 +384,10 @@ private:
     void BeforeCellsMove(Record& r);
     const Value* Cell(const ObjectId& obj, const char* rec, int row, int col) const;
     bool WriteProperty(const ObjectId& obj, const char* name, Value value, const char* op);
+    // WriteProperty for an int or an id written over a value of its own
+    // declared type, in place; anything else goes to WriteProperty.
+    template <typename T>
+    bool WriteInPlace(const ObjectId& obj, const char* name, T value, const char* op);
     const Value* ReadProperty(const ObjectId& obj, const char* name) const;
     // The stored value of obj's property name (null when either is missing),
     // through the kernel's hit cache.

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <type_traits>
 
 #include "Kernel.h"
 #include "KernelInternal.h"
@@ -340,6 +341,28 @@ bool Kernel::WriteProperty(const ObjectId& obj, const char* name, Value value, c
     return true;
 }
 
+template <typename T>
+bool Kernel::WriteInPlace(const ObjectId& obj, const char* name, T value, const char* op) {
+    constexpr int kType = std::is_same_v<T, int32_t> ? VTYPE_INT : VTYPE_OBJECT;
+    const PropertyDecl* decl = nullptr;
+    Value* found = name != nullptr ? PropertyHit(obj, name, &decl) : nullptr;
+    if (found == nullptr || decl->type != kType || TypeOf(*found) != kType)
+        return WriteProperty(obj, name, value, op);  // refusals and conversions
+    T& stored = std::get<T>(*found);
+    if (stored == value) return true;
+    stored = value;
+    if (m_options.logPropertyChanges) {
+        EventFields e;
+        e.timeMs = m_now;
+        e.kind = EventKind::Property;
+        e.sender = obj;
+        e.name = decl->name;
+        e.value = found;
+        m_log.Add(e);
+    }
+    return true;
+}
+
 inline __attribute__((always_inline)) const Value* Kernel::ReadProperty(const ObjectId& obj,
                                                                         const char* name) const {
     if (name == nullptr) return nullptr;
@@ -353,7 +376,7 @@ bool Kernel::FindAttr(const ObjectId& obj, const char* name) {
 }
 
 bool Kernel::SetInt(const ObjectId& obj, const char* name, int value) {
-    return WriteProperty(obj, name, int32_t{value}, "SetInt");
+    return WriteInPlace(obj, name, int32_t{value}, "SetInt");
 }
 
 bool Kernel::SetString(const ObjectId& obj, const char* name, const char* value) {
@@ -361,7 +384,7 @@ bool Kernel::SetString(const ObjectId& obj, const char* name, const char* value)
 }
 
 bool Kernel::SetObject(const ObjectId& obj, const char* name, const ObjectId& value) {
-    return WriteProperty(obj, name, value, "SetObject");
+    return WriteInPlace(obj, name, value, "SetObject");
 }
 
 bool Kernel::SetWideStr(const ObjectId& obj, const std::string& name, const std::u16string& value) {
@@ -410,7 +433,7 @@ bool Kernel::IncInt(const ObjectId& obj, const char* name, int delta) {
     const int64_t sum = int64_t{std::get<int32_t>(*v)} + delta;
     const int32_t clamped =
         static_cast<int32_t>(std::min<int64_t>(INT32_MAX, std::max<int64_t>(INT32_MIN, sum)));
-    return WriteProperty(obj, name, clamped, "IncInt");
+    return WriteInPlace(obj, name, clamped, "IncInt");
 }
 
 }  // namespace host
