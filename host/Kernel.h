@@ -383,6 +383,12 @@ private:
     // Before cells move: a dispatch may hold texts of them.
     void BeforeCellsMove(Record& r);
     const Value* Cell(const ObjectId& obj, const char* rec, int row, int col) const;
+    // The readers' common case without a call: a hit on a fixed name gives
+    // the cell at once (null when there is none; *found says whether the
+    // hit was there). Anything else goes the whole way (Cell).
+    const Value* QuickCell(const ObjectId& obj, const char* rec, int row, int col,
+                           bool* found) const;
+    const Value* CellSlow(const ObjectId& obj, const char* rec, int row, int col) const;
     bool WriteProperty(const ObjectId& obj, const char* name, Value value, const char* op);
     // WriteProperty for an int or an id written over a value of its own
     // declared type, in place; anything else goes to WriteProperty.

@@ -262,14 +262,39 @@ inline __attribute__((always_inline)) const Value* Kernel::Cell(const ObjectId& 
     return &r->cells[static_cast<size_t>(row) * d->cols + col];
 }
 
+inline __attribute__((always_inline)) const Value* Kernel::QuickCell(const ObjectId& obj,
+                                                                     const char* rec, int row,
+                                                                     int col, bool* found) const {
+    *found = false;
+    if (rec == nullptr) return nullptr;
+    const NameCache::RecordHit& hit = m_nameCache->recordHits[NameCache::HitIndex(rec, obj)];
+    if (hit.name != rec || hit.obj != obj || !hit.fixed || hit.epoch != m_epochs[obj.ident - 1])
+        return nullptr;
+    *found = true;
+    const Record& r = *hit.record;
+    const int cols = hit.decl->cols;
+    if (row < 0 || row >= r.rows || col < 0 || col >= cols) return nullptr;
+    return &r.cells[static_cast<size_t>(row) * cols + col];
+}
+
+// Out of line, so the quick way keeps no registers for it.
+__attribute__((noinline)) const Value* Kernel::CellSlow(const ObjectId& obj, const char* rec,
+                                                        int row, int col) const {
+    return Cell(obj, rec, row, col);
+}
+
 int Kernel::QueryRecordInt(const ObjectId& obj, const char* rec, int row, int col) {
-    const Value* v = Cell(obj, rec, row, col);
-    return v != nullptr && TypeOf(*v) == VTYPE_INT ? std::get<int32_t>(*v) : 0;
+    bool found;
+    const Value* v = QuickCell(obj, rec, row, col, &found);
+    if (!found) v = CellSlow(obj, rec, row, col);
+    return v != nullptr && TypeOf(*v) == VTYPE_INT ? *std::get_if<int32_t>(v) : 0;
 }
 
 float Kernel::QueryRecordFloat(const ObjectId& obj, const char* rec, int row, int col) {
-    const Value* v = Cell(obj, rec, row, col);
-    return v != nullptr && TypeOf(*v) == VTYPE_FLOAT ? std::get<float>(*v) : 0.0f;
+    bool found;
+    const Value* v = QuickCell(obj, rec, row, col, &found);
+    if (!found) v = CellSlow(obj, rec, row, col);
+    return v != nullptr && TypeOf(*v) == VTYPE_FLOAT ? *std::get_if<float>(v) : 0.0f;
 }
 
 const char* Kernel::QueryRecordString(const ObjectId& obj, const char* rec, int row, int col) {
@@ -291,7 +316,9 @@ const char16_t* Kernel::QueryRecordWideStr(const ObjectId& obj, const char* rec,
 }
 
 ObjectId Kernel::QueryRecordObject(const ObjectId& obj, const char* rec, int row, int col) {
-    const Value* v = Cell(obj, rec, row, col);
+    bool found;
+    const Value* v = QuickCell(obj, rec, row, col, &found);
+    if (!found) v = CellSlow(obj, rec, row, col);
     return v != nullptr && TypeOf(*v) == VTYPE_OBJECT ? std::get<ObjectId>(*v) : ObjectId{};
 }
 
