@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -621,17 +622,18 @@ struct ScriptEngine::Impl {
         return false;
     }
 
-    bool CallImpl(const std::string& script, const std::string& function, const IVarList& args,
+    bool CallImpl(std::string_view script, std::string_view function, const IVarList& args,
                   int resultCount, IVarList& results, std::string& err) {
         if (L == nullptr) {
             err = "script engine unavailable (the Lua state could not be created)";
             return false;
         }
         const bool sameScript = lastEnvRef != LUA_NOREF && script == lastScript;
-        std::string scratch;
+        std::string name, scratch;  // only for another script than the last
         const std::string* resolvedKey = &lastKey;
         if (!sameScript) {
-            resolvedKey = Resolved(script, scratch, err);
+            name.assign(script.data(), script.size());
+            resolvedKey = Resolved(name, scratch, err);
             if (resolvedKey == nullptr) return false;
         }
         const std::string& key = *resolvedKey;
@@ -652,13 +654,13 @@ struct ScriptEngine::Impl {
         if (sameScript) {
             lua_rawgeti(L, LUA_REGISTRYINDEX, lastEnvRef);
         } else {
-            if (!PushEnvironment(script, key, handler, err)) {
+            if (!PushEnvironment(name, key, handler, err)) {
                 if (capHit) Forget(key);
                 return false;
             }
             auto it = cache.find(key);
             if (it != cache.end()) {
-                lastScript = script;
+                lastScript = std::move(name);
                 lastKey = key;
                 lastEnvRef = it->second;
             }
@@ -671,10 +673,10 @@ struct ScriptEngine::Impl {
             lua_pushvalue(L, -1);
             luaL_unref(L, LUA_REGISTRYINDEX, lastFunctionRef);
             lastFunctionRef = luaL_ref(L, LUA_REGISTRYINDEX);
-            lastFunction = lastFunctionRef != LUA_NOREF ? function : std::string();
+            lastFunction.assign(lastFunctionRef != LUA_NOREF ? function : std::string_view());
         }
         if (lua_rawget(L, -2) != LUA_TFUNCTION) {
-            err = "function '" + function + "' not found";
+            err = "function '" + std::string(function) + "' not found";
             return false;
         }
         int nargs = script::PushValues(L, args, objectMetaRef);
@@ -707,7 +709,8 @@ struct ScriptEngine::Impl {
             if (lua_isnil(L, index)) {
                 for (int j = i + 1; j < nres; ++j) {
                     if (!lua_isnil(L, base + j) && log) {
-                        log("script " + script + ": " + function + ": result " +
+                        log("script " + std::string(script) + ": " + std::string(function) +
+                            ": result " +
                             std::to_string(j + 1) + " follows a nil and was dropped");
                         break;
                     }
@@ -753,9 +756,22 @@ void ScriptEngine::SetLog(LogFn log) {
 
 bool ScriptEngine::Call(const std::string& script, const std::string& function,
                         const IVarList& args, int resultCount, IVarList& results) {
+    return Run(script, function, args, resultCount, results);
+}
+
+bool ScriptEngine::Call(const char* script, const char* function, const IVarList& args,
+                        int resultCount, IVarList& results) {
+    return Run(script != nullptr ? script : "", function != nullptr ? function : "", args,
+               resultCount, results);
+}
+
+bool ScriptEngine::Run(std::string_view script, std::string_view function, const IVarList& args,
+                       int resultCount, IVarList& results) {
     std::string err;
     if (m_impl->CallImpl(script, function, args, resultCount, results, err)) return true;
-    if (m_impl->log) m_impl->log("script " + script + ": " + function + ": " + err);
+    if (m_impl->log) {
+        m_impl->log("script " + std::string(script) + ": " + std::string(function) + ": " + err);
+    }
     return false;
 }
 
