@@ -710,8 +710,7 @@ struct ScriptEngine::Impl {
                 for (int j = i + 1; j < nres; ++j) {
                     if (!lua_isnil(L, base + j) && log) {
                         log("script " + std::string(script) + ": " + std::string(function) +
-                            ": result " +
-                            std::to_string(j + 1) + " follows a nil and was dropped");
+                            ": result " + std::to_string(j + 1) + " follows a nil and was dropped");
                         break;
                     }
                 }

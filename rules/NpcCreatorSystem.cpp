@@ -21,6 +21,44 @@ const int FormationPreference[3][9] = {
 
 namespace {
 
+// The formation slots of each slot type in the order they are tried: by
+// rising rank, equal ranks by slot number. Ranks past 9 never win.
+struct SlotOrder {
+    int count = 0;
+    int slots[kFormationSlots] = {};
+};
+
+constexpr SlotOrder MakeSlotOrder(int slotType) {
+    SlotOrder order;
+    for (int rank = 1; rank <= kFormationSlots; ++rank) {
+        for (int s = 0; s < kFormationSlots; ++s) {
+            if (FormationPreference[slotType][s] == rank) order.slots[order.count++] = s;
+        }
+    }
+    return order;
+}
+
+constexpr SlotOrder kSlotOrders[3] = {MakeSlotOrder(0), MakeSlotOrder(1), MakeSlotOrder(2)};
+
+// Bit s set when formation slot s is taken.
+unsigned TakenSlots(const std::vector<SpawnEntry>& list) {
+    unsigned taken = 0;
+    for (const SpawnEntry& entry : list) {
+        if (entry.slot >= 0 && entry.slot < kFormationSlots) taken |= 1u << entry.slot;
+    }
+    return taken;
+}
+
+// The free slot of lowest rank for a weighted slot type; the slot type itself
+// when every ranked slot is taken.
+int FreeSlot(unsigned taken, int slotType) {
+    const SlotOrder& order = kSlotOrders[slotType];
+    for (int i = 0; i < order.count; ++i) {
+        if ((taken & (1u << order.slots[i])) == 0) return order.slots[i];
+    }
+    return slotType;
+}
+
 const char kClassName[] = "NpcCreator";
 const char kPlayerClass[] = "player";
 const char kAreaBossConfig[] = "AreaBossNPCCreator";
@@ -344,19 +382,7 @@ int NpcCreatorSystem::GetNpcCount(IKernel* kernel, const ObjectId& creator,
 int NpcCreatorSystem::ChooseFormationSlot(IKernel*, const std::vector<SpawnEntry>& list,
                                           int slotType) {
     if (!IsWeightedSlotType(slotType)) return -1;
-    bool taken[kFormationSlots] = {};
-    for (const SpawnEntry& entry : list) {
-        if (entry.slot >= 0 && entry.slot < kFormationSlots) taken[entry.slot] = true;
-    }
-    int best = 10;
-    int result = slotType;
-    for (int s = 0; s < kFormationSlots; ++s) {
-        if (!taken[s] && FormationPreference[slotType][s] < best) {
-            best = FormationPreference[slotType][s];
-            result = s;
-        }
-    }
-    return result;
+    return FreeSlot(TakenSlots(list), slotType);
 }
 
 int NpcCreatorSystem::WantedDraws(IKernel* kernel, int npcCount, int fixedCount) {
@@ -413,10 +439,26 @@ void NpcCreatorSystem::DrawEntries(IKernel* kernel, const ObjectId& creator, int
         bool configRead;
     };
     const int rows = npcs.Rows();
-    std::vector<Candidate> candidates;
-    candidates.reserve(size_t(rows < 0                    ? 0
-                              : rows < kMaxEncounterDraws ? rows
-                                                          : kMaxEncounterDraws));
+    // Candidates live on the stack while they fit; a larger index spills all
+    // of them to the heap once.
+    constexpr size_t kInlineCandidates = 32;
+    Candidate inlineCandidates[kInlineCandidates];
+    std::vector<Candidate> spilled;
+    Candidate* candidates = inlineCandidates;
+    size_t candidateCount = 0;
+    auto addCandidate = [&](const Candidate& c) {
+        if (candidateCount < kInlineCandidates) {
+            inlineCandidates[candidateCount++] = c;
+            return;
+        }
+        if (spilled.empty()) spilled.assign(inlineCandidates, inlineCandidates + kInlineCandidates);
+        spilled.push_back(c);
+        candidates = spilled.data();
+        ++candidateCount;
+    };
+    // The slots taken so far, kept as the entries go in: what
+    // ChooseFormationSlot would find by walking the list each time.
+    unsigned taken = TakenSlots(list);
     int scanned = 0;
     bool reportedBadType = false;
     // Reads further rows until the next drawable one; false at the end.
@@ -433,7 +475,7 @@ void NpcCreatorSystem::DrawEntries(IKernel* kernel, const ObjectId& creator, int
                 }
                 continue;
             }
-            candidates.push_back(Candidate{r, type, npcs.Float(r, 2), 0, false});
+            addCandidate(Candidate{r, type, npcs.Float(r, 2), 0, false});
             return true;
         }
         return false;
@@ -443,7 +485,7 @@ void NpcCreatorSystem::DrawEntries(IKernel* kernel, const ObjectId& creator, int
     while (remaining >= 1) {
         const float w = RandomFloat(1.0f);
         float sum = 0.0f;
-        for (size_t i = 0; i < candidates.size() || readNext(); ++i) {
+        for (size_t i = 0; i < candidateCount || readNext(); ++i) {
             Candidate& c = candidates[i];
             sum += c.weight;
             if (sum > w) {
@@ -453,7 +495,8 @@ void NpcCreatorSystem::DrawEntries(IKernel* kernel, const ObjectId& creator, int
                 }
                 SpawnEntry entry;
                 entry.npcConfig = c.config;
-                entry.slot = ChooseFormationSlot(kernel, list, c.type);
+                entry.slot = FreeSlot(taken, c.type);
+                taken |= 1u << entry.slot;
                 list.push_back(entry);
                 --remaining;
                 break;
@@ -504,9 +547,10 @@ int NpcCreatorSystem::PickModel(IKernel* kernel, const ObjectId& creator) {
         }
     }
     if (drawn >= 0) {
-        const std::string currentDes = Text(kernel->QueryString(creator, "NPCDes"));
+        const char* currentDes = kernel->QueryString(creator, "NPCDes");
+        const bool noDes = currentDes == nullptr || *currentDes == '\0';
         const int model = models.Int(drawn, 0);
-        if (model != kernel->QueryInt(creator, "Model") || currentDes.empty()) {
+        if (model != kernel->QueryInt(creator, "Model") || noDes) {
             const std::string des = Text(models.String(drawn, 2));
             kernel->SetString(creator, "NPCDes", des.c_str());
             kernel->SetInt(creator, "Model", model);
