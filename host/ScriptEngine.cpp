@@ -342,8 +342,44 @@ struct ScriptEngine::Impl {
         return p;
     }
 
+    // The two calls Lua makes most, a fresh small block and the release of
+    // one, served from the free lists without a call; everything else, and
+    // every refusal, goes through AllocAny.
     static void* Alloc(void* ud, void* ptr, size_t osize, size_t nsize) {
         auto* self = static_cast<Impl*>(ud);
+        if (ptr == nullptr) {  // osize is a type tag
+            const size_t c = ClassOf(nsize);
+            FreeBlock* b = c < kClasses ? self->freeLists[c] : nullptr;
+            if (b != nullptr && self->Admits(nsize)) {
+                if (self->enforceCap) self->allocated += nsize;
+                self->freeLists[c] = b->next;
+                --self->freeCounts[c];
+                self->used += nsize;
+                return b;
+            }
+        } else if (nsize == 0) {
+            const size_t c = ClassOf(osize);
+            if (c < kClasses && self->freeCounts[c] < kMaxFree) {
+                auto* b = static_cast<FreeBlock*>(ptr);
+                b->next = self->freeLists[c];
+                self->freeLists[c] = b;
+                ++self->freeCounts[c];
+                self->used -= osize;
+                return nullptr;
+            }
+        }
+        return AllocAny(self, ptr, osize, nsize);
+    }
+
+    // True when a new block of size bytes passes both caps as AllocAny
+    // checks them (AllocAny also records a refusal).
+    bool Admits(size_t size) const {
+        if (!enforceCap) return true;
+        return (limits.memoryCap == 0 || used + size <= limits.memoryCap) &&
+               allocated + size <= kAllocationBudget;
+    }
+
+    [[gnu::noinline]] static void* AllocAny(Impl* self, void* ptr, size_t osize, size_t nsize) {
         size_t old = ptr != nullptr ? osize : 0;  // without ptr, osize is a type tag
         if (nsize == 0) {
             if (ptr != nullptr) self->GiveBlock(ptr, old);
