@@ -41,7 +41,8 @@ constexpr SlotOrder MakeSlotOrder(int slotType) {
 constexpr SlotOrder kSlotOrders[3] = {MakeSlotOrder(0), MakeSlotOrder(1), MakeSlotOrder(2)};
 
 // Bit s set when formation slot s is taken.
-unsigned TakenSlots(const std::vector<SpawnEntry>& list) {
+template <typename List>
+unsigned TakenSlots(const List& list) {
     unsigned taken = 0;
     for (const SpawnEntry& entry : list) {
         if (entry.slot >= 0 && entry.slot < kFormationSlots) taken |= 1u << entry.slot;
@@ -299,106 +300,35 @@ int NpcCreatorSystem::OnCreatorLoad(IKernel* kernel, const ObjectId& self, const
     return 1;
 }
 
-// ---- encounter on select ---------------------------------------------------------
+namespace {
 
-int NpcCreatorSystem::OnCreatorSelect(IKernel* kernel, const ObjectId& self, const ObjectId& sender,
-                                      const IVarList& args) {
-    const ObjectId& creator = self;
-    const ObjectId& player = sender;
-    if (args.IntVal(0) == 0) {
-        CVarList msg;
-        msg.AddInt(kMsgSelectPanel);
-        msg.AddInt(kSelectPanelArg);
-        kernel->Custom(player, player, msg);
-        CVarList cmd;
-        cmd.AddInt(kCmdSelectPanel);
-        cmd.AddInt(kSelectPanelArg);
-        kernel->Command(player, player, cmd);
-        return 1;
+// The entries of one encounter: on the stack up to a full formation and
+// more, on the heap only for absurd script answers.
+class SpawnList {
+public:
+    void push_back(const SpawnEntry& entry) {
+        if (m_spill.empty() && m_count < kInline) {
+            m_inline[m_count++] = entry;
+            return;
+        }
+        if (m_spill.empty()) m_spill.assign(m_inline, m_inline + m_count);
+        m_spill.push_back(entry);
+        ++m_count;
     }
-    CVarList ask;
-    ask.AddInt(kCmdPermission);
-    if (kernel->Command(player, creator, ask) == 0) return 1;
-    if (kernel->QueryInt(creator, "CreatorType") == 1) return 1;
-    SelectCreator(kernel, creator, player, args);
-    return 1;
-}
+    const SpawnEntry* begin() const { return m_spill.empty() ? m_inline : m_spill.data(); }
+    const SpawnEntry* end() const { return begin() + m_count; }
+    bool empty() const { return m_count == 0; }
 
-int NpcCreatorSystem::SelectCreator(IKernel* kernel, const ObjectId& creator,
-                                    const ObjectId& player, const IVarList&) {
-    if (!kernel->Exists(creator)) return 1;
+private:
+    static constexpr size_t kInline = 16;
+    SpawnEntry m_inline[kInline];
+    size_t m_count = 0;
+    std::vector<SpawnEntry> m_spill;
+};
 
-    const int old = kernel->QueryInt(creator, "SelectCount");
-    // The counter may run below zero; it stops at the int limit instead of
-    // wrapping round to the largest count.
-    kernel->SetInt(creator, "SelectCount", old == INT_MIN ? old : old - 1);
-    if (old < 1) {
-        kernel->SetInt(creator, "Invisible", 1);
-        kernel->SetInt(creator, "CantVisible", 1);
-    }
-
-    const int index = kernel->QueryInt(creator, "Index");
-    if (RecordView(kernel, creator, kModelInfoRec).FindInt(3, index) < 0) return 1;
-
-    CVarList started;
-    started.AddInt(kCmdEncounterStarted);
-    started.AddInt(index);
-    started.AddObject(creator);
-    kernel->Command(creator, creator, started);
-
-    std::vector<SpawnEntry> list;
-    list.reserve(kFormationSlots);
-    const int fixed = AppendFixedEntries(kernel, creator, index, list);
-    const int wanted = WantedDraws(kernel, GetNpcCount(kernel, creator, player), fixed);
-    DrawEntries(kernel, creator, index, wanted, list);
-    if (list.empty()) return 1;
-    SendEncounter(kernel, creator, player, fixed + wanted, list);
-    return 1;
-}
-
-int NpcCreatorSystem::GetNpcCount(IKernel* kernel, const ObjectId& creator,
-                                  const ObjectId& player) {
-    int count = 1;
-    if (LeaderFlag(kernel, player) == 1) {
-        CVarList members;
-        count = s_teamSystem->GetTeamMembers(kernel, player, members);
-    }
-    CVarList args;
-    args.AddObject(creator);
-    args.AddObject(player);
-    args.AddInt(count);
-    CVarList result;
-    kernel->RunScriptFunction(kRuleScript, kNpcCountFunction, args, 1, result);
-    if (result.GetCount() < 1) return count;
-    // A script engine may hand a large integer back as a 64-bit value; it
-    // is held to the int range rather than read as 0.
-    if (result.GetType(0) == VTYPE_INT64) {
-        const int64_t v = result.Int64Val(0);
-        return v > INT_MAX ? INT_MAX : v < INT_MIN ? INT_MIN : int(v);
-    }
-    return result.IntVal(0);
-}
-
-int NpcCreatorSystem::ChooseFormationSlot(IKernel*, const std::vector<SpawnEntry>& list,
-                                          int slotType) {
-    if (!IsWeightedSlotType(slotType)) return -1;
-    return FreeSlot(TakenSlots(list), slotType);
-}
-
-int NpcCreatorSystem::WantedDraws(IKernel* kernel, int npcCount, int fixedCount) {
-    const int64_t wanted = int64_t(npcCount) - int64_t(fixedCount);
-    if (wanted <= 0) return 0;
-    if (wanted > kMaxEncounterDraws) {
-        TraceTwo(kernel,
-                 "[Error]NpcCreatorSystem: encounter size out of range, draws capped at 256",
-                 std::to_string(npcCount));
-        return kMaxEncounterDraws;
-    }
-    return int(wanted);
-}
-
-int NpcCreatorSystem::AppendFixedEntries(IKernel* kernel, const ObjectId& creator, int modelIndex,
-                                         std::vector<SpawnEntry>& list) {
+// The draw shared by every encounter, for any list of entries.
+template <typename List>
+int AppendFixedTo(IKernel* kernel, const ObjectId& creator, int modelIndex, List& list) {
     const RecordView npcs(kernel, creator, kNpcInfoRec);
     const int rows = npcs.Rows();
     int fixed = 0;
@@ -419,10 +349,10 @@ int NpcCreatorSystem::AppendFixedEntries(IKernel* kernel, const ObjectId& creato
     return fixed;
 }
 
-void NpcCreatorSystem::DrawEntries(IKernel* kernel, const ObjectId& creator, int modelIndex,
-                                   int wanted, std::vector<SpawnEntry>& list) {
+template <typename List>
+void DrawTo(IKernel* kernel, const ObjectId& creator, int modelIndex, int wanted, List& list) {
     if (wanted <= 0) return;
-    if (wanted > kMaxEncounterDraws) wanted = WantedDraws(kernel, wanted, 0);
+    if (wanted > kMaxEncounterDraws) wanted = NpcCreatorSystem::WantedDraws(kernel, wanted, 0);
     const RecordView npcs(kernel, creator, kNpcInfoRec);
 
     // Every draw walks the drawable rows of the index in row order. Nothing
@@ -508,17 +438,10 @@ void NpcCreatorSystem::DrawEntries(IKernel* kernel, const ObjectId& creator, int
     }
 }
 
-int NpcCreatorSystem::LeaderFlag(IKernel* kernel, const ObjectId& player) {
-    // Without a team module (failed Init) every player stands alone.
-    if (s_teamSystem == nullptr) return 0;
-    if (!s_teamSystem->IsInTeam(kernel, player)) return 0;
-    return s_teamSystem->IsTeamLeader(kernel, player) ? 1 : 0;
-}
-
-void NpcCreatorSystem::SendEncounter(IKernel* kernel, const ObjectId& creator,
-                                     const ObjectId& player, int sizeField,
-                                     const std::vector<SpawnEntry>& list) {
-    const int leader = LeaderFlag(kernel, player);
+template <typename List>
+void SendTo(IKernel* kernel, const ObjectId& creator, const ObjectId& player, int sizeField,
+            const List& list) {
+    const int leader = NpcCreatorSystem::LeaderFlag(kernel, player);
     CVarList cmd;
     cmd.AddInt(kCmdEncounterList);
     cmd.AddObject(creator);
@@ -529,6 +452,128 @@ void NpcCreatorSystem::SendEncounter(IKernel* kernel, const ObjectId& creator,
         cmd.AddInt(entry.slot);
     }
     kernel->Command(player, player, cmd);
+}
+
+}  // namespace
+
+// ---- encounter on select ---------------------------------------------------------
+
+int NpcCreatorSystem::OnCreatorSelect(IKernel* kernel, const ObjectId& self, const ObjectId& sender,
+                                      const IVarList& args) {
+    const ObjectId& creator = self;
+    const ObjectId& player = sender;
+    if (args.IntVal(0) == 0) {
+        CVarList msg;
+        msg.AddInt(kMsgSelectPanel);
+        msg.AddInt(kSelectPanelArg);
+        kernel->Custom(player, player, msg);
+        CVarList cmd;
+        cmd.AddInt(kCmdSelectPanel);
+        cmd.AddInt(kSelectPanelArg);
+        kernel->Command(player, player, cmd);
+        return 1;
+    }
+    CVarList ask;
+    ask.AddInt(kCmdPermission);
+    if (kernel->Command(player, creator, ask) == 0) return 1;
+    if (kernel->QueryInt(creator, "CreatorType") == 1) return 1;
+    SelectCreator(kernel, creator, player, args);
+    return 1;
+}
+
+int NpcCreatorSystem::SelectCreator(IKernel* kernel, const ObjectId& creator,
+                                    const ObjectId& player, const IVarList&) {
+    if (!kernel->Exists(creator)) return 1;
+
+    const int old = kernel->QueryInt(creator, "SelectCount");
+    // The counter may run below zero; it stops at the int limit instead of
+    // wrapping round to the largest count.
+    kernel->SetInt(creator, "SelectCount", old == INT_MIN ? old : old - 1);
+    if (old < 1) {
+        kernel->SetInt(creator, "Invisible", 1);
+        kernel->SetInt(creator, "CantVisible", 1);
+    }
+
+    const int index = kernel->QueryInt(creator, "Index");
+    if (RecordView(kernel, creator, kModelInfoRec).FindInt(3, index) < 0) return 1;
+
+    CVarList started;
+    started.AddInt(kCmdEncounterStarted);
+    started.AddInt(index);
+    started.AddObject(creator);
+    kernel->Command(creator, creator, started);
+
+    SpawnList list;
+    const int fixed = AppendFixedTo(kernel, creator, index, list);
+    const int wanted = WantedDraws(kernel, GetNpcCount(kernel, creator, player), fixed);
+    DrawTo(kernel, creator, index, wanted, list);
+    if (list.empty()) return 1;
+    SendTo(kernel, creator, player, fixed + wanted, list);
+    return 1;
+}
+
+int NpcCreatorSystem::GetNpcCount(IKernel* kernel, const ObjectId& creator,
+                                  const ObjectId& player) {
+    int count = 1;
+    if (LeaderFlag(kernel, player) == 1) {
+        CVarList members;
+        count = s_teamSystem->GetTeamMembers(kernel, player, members);
+    }
+    CVarList args;
+    args.AddObject(creator);
+    args.AddObject(player);
+    args.AddInt(count);
+    CVarList result;
+    kernel->RunScriptFunction(kRuleScript, kNpcCountFunction, args, 1, result);
+    if (result.GetCount() < 1) return count;
+    // A script engine may hand a large integer back as a 64-bit value; it
+    // is held to the int range rather than read as 0.
+    if (result.GetType(0) == VTYPE_INT64) {
+        const int64_t v = result.Int64Val(0);
+        return v > INT_MAX ? INT_MAX : v < INT_MIN ? INT_MIN : int(v);
+    }
+    return result.IntVal(0);
+}
+
+int NpcCreatorSystem::ChooseFormationSlot(IKernel*, const std::vector<SpawnEntry>& list,
+                                          int slotType) {
+    if (!IsWeightedSlotType(slotType)) return -1;
+    return FreeSlot(TakenSlots(list), slotType);
+}
+
+int NpcCreatorSystem::WantedDraws(IKernel* kernel, int npcCount, int fixedCount) {
+    const int64_t wanted = int64_t(npcCount) - int64_t(fixedCount);
+    if (wanted <= 0) return 0;
+    if (wanted > kMaxEncounterDraws) {
+        TraceTwo(kernel,
+                 "[Error]NpcCreatorSystem: encounter size out of range, draws capped at 256",
+                 std::to_string(npcCount));
+        return kMaxEncounterDraws;
+    }
+    return int(wanted);
+}
+
+int NpcCreatorSystem::AppendFixedEntries(IKernel* kernel, const ObjectId& creator, int modelIndex,
+                                         std::vector<SpawnEntry>& list) {
+    return AppendFixedTo(kernel, creator, modelIndex, list);
+}
+
+void NpcCreatorSystem::DrawEntries(IKernel* kernel, const ObjectId& creator, int modelIndex,
+                                   int wanted, std::vector<SpawnEntry>& list) {
+    DrawTo(kernel, creator, modelIndex, wanted, list);
+}
+
+int NpcCreatorSystem::LeaderFlag(IKernel* kernel, const ObjectId& player) {
+    // Without a team module (failed Init) every player stands alone.
+    if (s_teamSystem == nullptr) return 0;
+    if (!s_teamSystem->IsInTeam(kernel, player)) return 0;
+    return s_teamSystem->IsTeamLeader(kernel, player) ? 1 : 0;
+}
+
+void NpcCreatorSystem::SendEncounter(IKernel* kernel, const ObjectId& creator,
+                                     const ObjectId& player, int sizeField,
+                                     const std::vector<SpawnEntry>& list) {
+    SendTo(kernel, creator, player, sizeField, list);
 }
 
 // ---- model refresh and notices ------------------------------------------------
