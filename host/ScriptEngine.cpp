@@ -237,6 +237,7 @@ struct ScriptEngine::Impl {
     size_t allocated = 0;              // bytes allocated in the current call
     bool allocationHit = false;
 
+    static constexpr int kHandlerIndex = 1;      // script::Traceback, pushed once
     int baseMetaRef = LUA_NOREF;                 // {__index = _G} for script environments
     int objectMetaRef = LUA_NOREF;               // the ObjectId metatable
     std::unordered_map<std::string, int> cache;  // normalised path -> env registry ref
@@ -271,6 +272,9 @@ struct ScriptEngine::Impl {
         lua_setfield(L, -2, "__index");
         baseMetaRef = luaL_ref(L, LUA_REGISTRYINDEX);
         lua_gc(L, LUA_GCCOLLECT);
+        // The traceback handler stays at the bottom of the stack for every
+        // call; calls only ever pop back to the top they found.
+        lua_pushcfunction(L, script::Traceback);
         enforceCap = true;
     }
 
@@ -685,8 +689,7 @@ struct ScriptEngine::Impl {
             err = "Lua stack exhausted";
             return false;
         }
-        lua_pushcfunction(L, script::Traceback);
-        int handler = lua_gettop(L);
+        const int handler = kHandlerIndex;
         if (sameScript) {
             lua_rawgeti(L, LUA_REGISTRYINDEX, lastEnvRef);
         } else {
