@@ -274,6 +274,7 @@ struct ScriptEngine::Impl {
         lua_gc(L, LUA_GCCOLLECT);
         // The traceback handler stays at the bottom of the stack for every
         // call; calls only ever pop back to the top they found.
+        lua_settop(L, 0);
         lua_pushcfunction(L, script::Traceback);
         enforceCap = true;
     }
