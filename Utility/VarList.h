@@ -87,8 +87,9 @@ private:
     // Reserves room for one more entry (doubling) and returns it; the caller
     // fills the value and then counts the entry.
     Entry& PushEntry(uint32_t typeWord);
-    // Doubles the entry array: the rare path, kept out of line.
-    [[gnu::cold]] void GrowEntries();
+    // Doubles the entry array: kept out of line, but not marked cold, as a
+    // function optimised for size copies the entries byte by byte.
+    void GrowEntries();
     // Copies size bytes into the arena when they fit at its end, else onto the heap.
     void* PlacePayload(const void* data, uint64_t size);
     // Copies a narrow text by the same rule, measuring it only when it spills.

@@ -116,18 +116,8 @@ bool Kernel::RunScriptFunction(const char* script, const char* function, const I
         return false;
     }
     try {
-        if (m_scriptCalls > 0) {  // a runner that calls back in: its own copies
-            return m_scriptRunner(Str(script), Str(function), args, resultCount, results);
-        }
-        // Reused buffers: the names are the same few on every call.
-        m_scriptName.assign(script != nullptr ? script : "");
-        m_functionName.assign(function != nullptr ? function : "");
-        ++m_scriptCalls;
-        struct Leave {
-            int& depth;
-            ~Leave() { --depth; }
-        } leave{m_scriptCalls};
-        return m_scriptRunner(m_scriptName, m_functionName, args, resultCount, results);
+        return m_scriptRunner(script != nullptr ? script : "", function != nullptr ? function : "",
+                              args, resultCount, results);
     } catch (const std::exception& e) {
         HostLog(std::string("script engine failed: ") + e.what());
     } catch (...) {

@@ -66,7 +66,9 @@ class Kernel;
 using HostHook = std::function<int(Kernel& kernel, const ObjectId& self, const ObjectId& sender,
                                    const IVarList& args)>;
 // Script calls are delegated (RunScriptFunction); a World installs its engine.
-using ScriptRunner = std::function<bool(const std::string& script, const std::string& function,
+// The names are the caller's own texts, never null, passed on without a copy;
+// a runner taking std::string fits as well.
+using ScriptRunner = std::function<bool(const char* script, const char* function,
                                         const IVarList& args, int resultCount, IVarList& results)>;
 
 struct KernelOptions {
@@ -434,9 +436,6 @@ private:
     ScriptRunner m_scriptRunner;
     std::vector<std::pair<uintptr_t, uintptr_t>> m_fixedTexts;
     bool IsFixedText(const char* text) const;
-    std::string m_scriptName;  // RunScriptFunction's names, kept for reuse
-    std::string m_functionName;
-    int m_scriptCalls = 0;
 
     std::deque<ClassInfo> m_classes;
     std::unordered_map<std::string, int> m_classByName;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -236,6 +237,7 @@ struct ScriptEngine::Impl {
     size_t allocated = 0;              // bytes allocated in the current call
     bool allocationHit = false;
 
+    static constexpr int kHandlerIndex = 1;      // script::Traceback, pushed once
     int baseMetaRef = LUA_NOREF;                 // {__index = _G} for script environments
     int objectMetaRef = LUA_NOREF;               // the ObjectId metatable
     std::unordered_map<std::string, int> cache;  // normalised path -> env registry ref
@@ -270,6 +272,10 @@ struct ScriptEngine::Impl {
         lua_setfield(L, -2, "__index");
         baseMetaRef = luaL_ref(L, LUA_REGISTRYINDEX);
         lua_gc(L, LUA_GCCOLLECT);
+        // The traceback handler stays at the bottom of the stack for every
+        // call; calls only ever pop back to the top they found.
+        lua_settop(L, 0);
+        lua_pushcfunction(L, script::Traceback);
         enforceCap = true;
     }
 
@@ -341,8 +347,44 @@ struct ScriptEngine::Impl {
         return p;
     }
 
+    // The two calls Lua makes most, a fresh small block and the release of
+    // one, served from the free lists without a call; everything else, and
+    // every refusal, goes through AllocAny.
     static void* Alloc(void* ud, void* ptr, size_t osize, size_t nsize) {
         auto* self = static_cast<Impl*>(ud);
+        if (ptr == nullptr) {  // osize is a type tag
+            const size_t c = ClassOf(nsize);
+            FreeBlock* b = c < kClasses ? self->freeLists[c] : nullptr;
+            if (b != nullptr && self->Admits(nsize)) {
+                if (self->enforceCap) self->allocated += nsize;
+                self->freeLists[c] = b->next;
+                --self->freeCounts[c];
+                self->used += nsize;
+                return b;
+            }
+        } else if (nsize == 0) {
+            const size_t c = ClassOf(osize);
+            if (c < kClasses && self->freeCounts[c] < kMaxFree) {
+                auto* b = static_cast<FreeBlock*>(ptr);
+                b->next = self->freeLists[c];
+                self->freeLists[c] = b;
+                ++self->freeCounts[c];
+                self->used -= osize;
+                return nullptr;
+            }
+        }
+        return AllocAny(self, ptr, osize, nsize);
+    }
+
+    // True when a new block of size bytes passes both caps as AllocAny
+    // checks them (AllocAny also records a refusal).
+    bool Admits(size_t size) const {
+        if (!enforceCap) return true;
+        return (limits.memoryCap == 0 || used + size <= limits.memoryCap) &&
+               allocated + size <= kAllocationBudget;
+    }
+
+    [[gnu::noinline]] static void* AllocAny(Impl* self, void* ptr, size_t osize, size_t nsize) {
         size_t old = ptr != nullptr ? osize : 0;  // without ptr, osize is a type tag
         if (nsize == 0) {
             if (ptr != nullptr) self->GiveBlock(ptr, old);
@@ -621,17 +663,18 @@ struct ScriptEngine::Impl {
         return false;
     }
 
-    bool CallImpl(const std::string& script, const std::string& function, const IVarList& args,
+    bool CallImpl(std::string_view script, std::string_view function, const IVarList& args,
                   int resultCount, IVarList& results, std::string& err) {
         if (L == nullptr) {
             err = "script engine unavailable (the Lua state could not be created)";
             return false;
         }
         const bool sameScript = lastEnvRef != LUA_NOREF && script == lastScript;
-        std::string scratch;
+        std::string name, scratch;  // only for another script than the last
         const std::string* resolvedKey = &lastKey;
         if (!sameScript) {
-            resolvedKey = Resolved(script, scratch, err);
+            name.assign(script.data(), script.size());
+            resolvedKey = Resolved(name, scratch, err);
             if (resolvedKey == nullptr) return false;
         }
         const std::string& key = *resolvedKey;
@@ -647,18 +690,17 @@ struct ScriptEngine::Impl {
             err = "Lua stack exhausted";
             return false;
         }
-        lua_pushcfunction(L, script::Traceback);
-        int handler = lua_gettop(L);
+        const int handler = kHandlerIndex;
         if (sameScript) {
             lua_rawgeti(L, LUA_REGISTRYINDEX, lastEnvRef);
         } else {
-            if (!PushEnvironment(script, key, handler, err)) {
+            if (!PushEnvironment(name, key, handler, err)) {
                 if (capHit) Forget(key);
                 return false;
             }
             auto it = cache.find(key);
             if (it != cache.end()) {
-                lastScript = script;
+                lastScript = std::move(name);
                 lastKey = key;
                 lastEnvRef = it->second;
             }
@@ -671,10 +713,10 @@ struct ScriptEngine::Impl {
             lua_pushvalue(L, -1);
             luaL_unref(L, LUA_REGISTRYINDEX, lastFunctionRef);
             lastFunctionRef = luaL_ref(L, LUA_REGISTRYINDEX);
-            lastFunction = lastFunctionRef != LUA_NOREF ? function : std::string();
+            lastFunction.assign(lastFunctionRef != LUA_NOREF ? function : std::string_view());
         }
         if (lua_rawget(L, -2) != LUA_TFUNCTION) {
-            err = "function '" + function + "' not found";
+            err = "function '" + std::string(function) + "' not found";
             return false;
         }
         int nargs = script::PushValues(L, args, objectMetaRef);
@@ -707,8 +749,8 @@ struct ScriptEngine::Impl {
             if (lua_isnil(L, index)) {
                 for (int j = i + 1; j < nres; ++j) {
                     if (!lua_isnil(L, base + j) && log) {
-                        log("script " + script + ": " + function + ": result " +
-                            std::to_string(j + 1) + " follows a nil and was dropped");
+                        log("script " + std::string(script) + ": " + std::string(function) +
+                            ": result " + std::to_string(j + 1) + " follows a nil and was dropped");
                         break;
                     }
                 }
@@ -753,9 +795,22 @@ void ScriptEngine::SetLog(LogFn log) {
 
 bool ScriptEngine::Call(const std::string& script, const std::string& function,
                         const IVarList& args, int resultCount, IVarList& results) {
+    return Run(script, function, args, resultCount, results);
+}
+
+bool ScriptEngine::Call(const char* script, const char* function, const IVarList& args,
+                        int resultCount, IVarList& results) {
+    return Run(script != nullptr ? script : "", function != nullptr ? function : "", args,
+               resultCount, results);
+}
+
+bool ScriptEngine::Run(std::string_view script, std::string_view function, const IVarList& args,
+                       int resultCount, IVarList& results) {
     std::string err;
     if (m_impl->CallImpl(script, function, args, resultCount, results, err)) return true;
-    if (m_impl->log) m_impl->log("script " + script + ": " + function + ": " + err);
+    if (m_impl->log) {
+        m_impl->log("script " + std::string(script) + ": " + std::string(function) + ": " + err);
+    }
     return false;
 }
 

@@ -42,6 +42,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "IVarList.h"
 #include "ObjectId.h"
@@ -74,6 +75,10 @@ public:
     // script or function is missing or the call fails or exceeds its limits.
     bool Call(const std::string& script, const std::string& function, const IVarList& args,
               int resultCount, IVarList& results);
+    // The same for texts the caller holds (null counts as empty): a repeated
+    // call of the last script and function copies neither name.
+    bool Call(const char* script, const char* function, const IVarList& args, int resultCount,
+              IVarList& results);
 
     // Drops cached scripts so edited files are read again.
     void Reload();
@@ -82,6 +87,9 @@ public:
     size_t MemoryInUse() const;
 
 private:
+    bool Run(std::string_view script, std::string_view function, const IVarList& args,
+             int resultCount, IVarList& results);
+
     struct Impl;
     std::unique_ptr<Impl> m_impl;
 };

@@ -135,7 +135,7 @@ bool World::StartOnThread() {
         Kernel* k = m_kernel.get();
         m_scripts->SetLog([k](const std::string& line) { k->HostLog(line); });
         ScriptEngine* engine = m_scripts.get();
-        m_kernel->SetScriptRunner([engine](const std::string& script, const std::string& fn,
+        m_kernel->SetScriptRunner([engine](const char* script, const char* fn,
                                            const IVarList& args, int count, IVarList& results) {
             return engine->Call(script, fn, args, count, results);
         });

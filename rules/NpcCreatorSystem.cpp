@@ -21,6 +21,45 @@ const int FormationPreference[3][9] = {
 
 namespace {
 
+// The formation slots of each slot type in the order they are tried: by
+// rising rank, equal ranks by slot number. Ranks past 9 never win.
+struct SlotOrder {
+    int count = 0;
+    int slots[kFormationSlots] = {};
+};
+
+constexpr SlotOrder MakeSlotOrder(int slotType) {
+    SlotOrder order;
+    for (int rank = 1; rank <= kFormationSlots; ++rank) {
+        for (int s = 0; s < kFormationSlots; ++s) {
+            if (FormationPreference[slotType][s] == rank) order.slots[order.count++] = s;
+        }
+    }
+    return order;
+}
+
+constexpr SlotOrder kSlotOrders[3] = {MakeSlotOrder(0), MakeSlotOrder(1), MakeSlotOrder(2)};
+
+// Bit s set when formation slot s is taken.
+template <typename List>
+unsigned TakenSlots(const List& list) {
+    unsigned taken = 0;
+    for (const SpawnEntry& entry : list) {
+        if (entry.slot >= 0 && entry.slot < kFormationSlots) taken |= 1u << entry.slot;
+    }
+    return taken;
+}
+
+// The free slot of lowest rank for a weighted slot type; the slot type itself
+// when every ranked slot is taken.
+int FreeSlot(unsigned taken, int slotType) {
+    const SlotOrder& order = kSlotOrders[slotType];
+    for (int i = 0; i < order.count; ++i) {
+        if ((taken & (1u << order.slots[i])) == 0) return order.slots[i];
+    }
+    return slotType;
+}
+
 const char kClassName[] = "NpcCreator";
 const char kPlayerClass[] = "player";
 const char kAreaBossConfig[] = "AreaBossNPCCreator";
@@ -261,6 +300,162 @@ int NpcCreatorSystem::OnCreatorLoad(IKernel* kernel, const ObjectId& self, const
     return 1;
 }
 
+namespace {
+
+// The entries of one encounter: on the stack up to a full formation and
+// more, on the heap only for absurd script answers.
+class SpawnList {
+public:
+    void push_back(const SpawnEntry& entry) {
+        if (m_spill.empty() && m_count < kInline) {
+            m_inline[m_count++] = entry;
+            return;
+        }
+        if (m_spill.empty()) m_spill.assign(m_inline, m_inline + m_count);
+        m_spill.push_back(entry);
+        ++m_count;
+    }
+    const SpawnEntry* begin() const { return m_spill.empty() ? m_inline : m_spill.data(); }
+    const SpawnEntry* end() const { return begin() + m_count; }
+    bool empty() const { return m_count == 0; }
+
+private:
+    static constexpr size_t kInline = 16;
+    SpawnEntry m_inline[kInline];
+    size_t m_count = 0;
+    std::vector<SpawnEntry> m_spill;
+};
+
+// The draw shared by every encounter, for any list of entries.
+template <typename List>
+int AppendFixedTo(IKernel* kernel, const ObjectId& creator, int modelIndex, List& list) {
+    const RecordView npcs(kernel, creator, kNpcInfoRec);
+    const int rows = npcs.Rows();
+    int fixed = 0;
+    for (int r = 0; r < rows; ++r) {
+        if (npcs.Int(r, 0) != modelIndex || npcs.Int(r, 3) != kFixedSlotType) continue;
+        SpawnEntry entry;
+        entry.npcConfig = npcs.Int(r, 1);
+        const float slotValue = npcs.Float(r, 2);
+        if (!FixedSlotFromFloat(slotValue, entry.slot)) {
+            // Records can be written by code other than FillNpcInfo; a slot
+            // outside the formation never reaches the fight list.
+            TraceTwo(kernel, kFixedSlotLine, std::to_string(slotValue));
+            continue;
+        }
+        list.push_back(entry);
+        ++fixed;
+    }
+    return fixed;
+}
+
+template <typename List>
+void DrawTo(IKernel* kernel, const ObjectId& creator, int modelIndex, int wanted, List& list) {
+    if (wanted <= 0) return;
+    if (wanted > kMaxEncounterDraws) wanted = NpcCreatorSystem::WantedDraws(kernel, wanted, 0);
+    const RecordView npcs(kernel, creator, kNpcInfoRec);
+
+    // Every draw walks the drawable rows of the index in row order. Nothing
+    // runs between two draws of one call (no kernel callback can change the
+    // record), so the rows a walk has read are kept for the next walks and
+    // each cell is read from the kernel at most once per call; the walk
+    // itself, the running float sum and its order stay exactly as if every
+    // draw re-read the record.
+    struct Candidate {
+        int row;
+        int type;
+        float weight;
+        int config;
+        bool configRead;
+    };
+    const int rows = npcs.Rows();
+    // Candidates live on the stack while they fit; a larger index spills all
+    // of them to the heap once.
+    constexpr size_t kInlineCandidates = 32;
+    Candidate inlineCandidates[kInlineCandidates];
+    std::vector<Candidate> spilled;
+    Candidate* candidates = inlineCandidates;
+    size_t candidateCount = 0;
+    auto addCandidate = [&](const Candidate& c) {
+        if (candidateCount < kInlineCandidates) {
+            inlineCandidates[candidateCount++] = c;
+            return;
+        }
+        if (spilled.empty()) spilled.assign(inlineCandidates, inlineCandidates + kInlineCandidates);
+        spilled.push_back(c);
+        candidates = spilled.data();
+        ++candidateCount;
+    };
+    // The slots taken so far, kept as the entries go in: what
+    // ChooseFormationSlot would find by walking the list each time.
+    unsigned taken = TakenSlots(list);
+    int scanned = 0;
+    bool reportedBadType = false;
+    // Reads further rows until the next drawable one; false at the end.
+    auto readNext = [&]() {
+        while (scanned < rows) {
+            const int r = scanned++;
+            if (npcs.Int(r, 0) != modelIndex) continue;
+            const int type = npcs.Int(r, 3);
+            if (type == kFixedSlotType) continue;
+            if (!IsWeightedSlotType(type)) {
+                if (!reportedBadType) {
+                    TraceTwo(kernel, kSlotTypeLine, std::to_string(type));
+                    reportedBadType = true;
+                }
+                continue;
+            }
+            addCandidate(Candidate{r, type, npcs.Float(r, 2), 0, false});
+            return true;
+        }
+        return false;
+    };
+
+    int remaining = wanted;
+    while (remaining >= 1) {
+        const float w = RandomFloat(1.0f);
+        float sum = 0.0f;
+        for (size_t i = 0; i < candidateCount || readNext(); ++i) {
+            Candidate& c = candidates[i];
+            sum += c.weight;
+            if (sum > w) {
+                if (!c.configRead) {
+                    c.config = npcs.Int(c.row, 1);
+                    c.configRead = true;
+                }
+                SpawnEntry entry;
+                entry.npcConfig = c.config;
+                entry.slot = FreeSlot(taken, c.type);
+                taken |= 1u << entry.slot;
+                list.push_back(entry);
+                --remaining;
+                break;
+            }
+        }
+        // Weights the first draw cannot reach end the drawing; after one
+        // success a miss is simply drawn again.
+        if (remaining == wanted) break;
+    }
+}
+
+template <typename List>
+void SendTo(IKernel* kernel, const ObjectId& creator, const ObjectId& player, int sizeField,
+            const List& list) {
+    const int leader = NpcCreatorSystem::LeaderFlag(kernel, player);
+    CVarList cmd;
+    cmd.AddInt(kCmdEncounterList);
+    cmd.AddObject(creator);
+    cmd.AddInt(leader);
+    cmd.AddInt(sizeField);
+    for (const SpawnEntry& entry : list) {
+        cmd.AddInt(entry.npcConfig);
+        cmd.AddInt(entry.slot);
+    }
+    kernel->Command(player, player, cmd);
+}
+
+}  // namespace
+
 // ---- encounter on select ---------------------------------------------------------
 
 int NpcCreatorSystem::OnCreatorSelect(IKernel* kernel, const ObjectId& self, const ObjectId& sender,
@@ -308,13 +503,12 @@ int NpcCreatorSystem::SelectCreator(IKernel* kernel, const ObjectId& creator,
     started.AddObject(creator);
     kernel->Command(creator, creator, started);
 
-    std::vector<SpawnEntry> list;
-    list.reserve(kFormationSlots);
-    const int fixed = AppendFixedEntries(kernel, creator, index, list);
+    SpawnList list;
+    const int fixed = AppendFixedTo(kernel, creator, index, list);
     const int wanted = WantedDraws(kernel, GetNpcCount(kernel, creator, player), fixed);
-    DrawEntries(kernel, creator, index, wanted, list);
+    DrawTo(kernel, creator, index, wanted, list);
     if (list.empty()) return 1;
-    SendEncounter(kernel, creator, player, fixed + wanted, list);
+    SendTo(kernel, creator, player, fixed + wanted, list);
     return 1;
 }
 
@@ -344,19 +538,7 @@ int NpcCreatorSystem::GetNpcCount(IKernel* kernel, const ObjectId& creator,
 int NpcCreatorSystem::ChooseFormationSlot(IKernel*, const std::vector<SpawnEntry>& list,
                                           int slotType) {
     if (!IsWeightedSlotType(slotType)) return -1;
-    bool taken[kFormationSlots] = {};
-    for (const SpawnEntry& entry : list) {
-        if (entry.slot >= 0 && entry.slot < kFormationSlots) taken[entry.slot] = true;
-    }
-    int best = 10;
-    int result = slotType;
-    for (int s = 0; s < kFormationSlots; ++s) {
-        if (!taken[s] && FormationPreference[slotType][s] < best) {
-            best = FormationPreference[slotType][s];
-            result = s;
-        }
-    }
-    return result;
+    return FreeSlot(TakenSlots(list), slotType);
 }
 
 int NpcCreatorSystem::WantedDraws(IKernel* kernel, int npcCount, int fixedCount) {
@@ -373,96 +555,12 @@ int NpcCreatorSystem::WantedDraws(IKernel* kernel, int npcCount, int fixedCount)
 
 int NpcCreatorSystem::AppendFixedEntries(IKernel* kernel, const ObjectId& creator, int modelIndex,
                                          std::vector<SpawnEntry>& list) {
-    const RecordView npcs(kernel, creator, kNpcInfoRec);
-    const int rows = npcs.Rows();
-    int fixed = 0;
-    for (int r = 0; r < rows; ++r) {
-        if (npcs.Int(r, 0) != modelIndex || npcs.Int(r, 3) != kFixedSlotType) continue;
-        SpawnEntry entry;
-        entry.npcConfig = npcs.Int(r, 1);
-        const float slotValue = npcs.Float(r, 2);
-        if (!FixedSlotFromFloat(slotValue, entry.slot)) {
-            // Records can be written by code other than FillNpcInfo; a slot
-            // outside the formation never reaches the fight list.
-            TraceTwo(kernel, kFixedSlotLine, std::to_string(slotValue));
-            continue;
-        }
-        list.push_back(entry);
-        ++fixed;
-    }
-    return fixed;
+    return AppendFixedTo(kernel, creator, modelIndex, list);
 }
 
 void NpcCreatorSystem::DrawEntries(IKernel* kernel, const ObjectId& creator, int modelIndex,
                                    int wanted, std::vector<SpawnEntry>& list) {
-    if (wanted <= 0) return;
-    if (wanted > kMaxEncounterDraws) wanted = WantedDraws(kernel, wanted, 0);
-    const RecordView npcs(kernel, creator, kNpcInfoRec);
-
-    // Every draw walks the drawable rows of the index in row order. Nothing
-    // runs between two draws of one call (no kernel callback can change the
-    // record), so the rows a walk has read are kept for the next walks and
-    // each cell is read from the kernel at most once per call; the walk
-    // itself, the running float sum and its order stay exactly as if every
-    // draw re-read the record.
-    struct Candidate {
-        int row;
-        int type;
-        float weight;
-        int config;
-        bool configRead;
-    };
-    const int rows = npcs.Rows();
-    std::vector<Candidate> candidates;
-    candidates.reserve(size_t(rows < 0                    ? 0
-                              : rows < kMaxEncounterDraws ? rows
-                                                          : kMaxEncounterDraws));
-    int scanned = 0;
-    bool reportedBadType = false;
-    // Reads further rows until the next drawable one; false at the end.
-    auto readNext = [&]() {
-        while (scanned < rows) {
-            const int r = scanned++;
-            if (npcs.Int(r, 0) != modelIndex) continue;
-            const int type = npcs.Int(r, 3);
-            if (type == kFixedSlotType) continue;
-            if (!IsWeightedSlotType(type)) {
-                if (!reportedBadType) {
-                    TraceTwo(kernel, kSlotTypeLine, std::to_string(type));
-                    reportedBadType = true;
-                }
-                continue;
-            }
-            candidates.push_back(Candidate{r, type, npcs.Float(r, 2), 0, false});
-            return true;
-        }
-        return false;
-    };
-
-    int remaining = wanted;
-    while (remaining >= 1) {
-        const float w = RandomFloat(1.0f);
-        float sum = 0.0f;
-        for (size_t i = 0; i < candidates.size() || readNext(); ++i) {
-            Candidate& c = candidates[i];
-            sum += c.weight;
-            if (sum > w) {
-                if (!c.configRead) {
-                    c.config = npcs.Int(c.row, 1);
-                    c.configRead = true;
-                }
-                SpawnEntry entry;
-                entry.npcConfig = c.config;
-                entry.slot = ChooseFormationSlot(kernel, list, c.type);
-                list.push_back(entry);
-                --remaining;
-                break;
-            }
-        }
-        // Weights the first draw cannot reach end the drawing; after one
-        // success a miss is simply drawn again.
-        if (remaining == wanted) break;
-    }
+    DrawTo(kernel, creator, modelIndex, wanted, list);
 }
 
 int NpcCreatorSystem::LeaderFlag(IKernel* kernel, const ObjectId& player) {
@@ -475,17 +573,7 @@ int NpcCreatorSystem::LeaderFlag(IKernel* kernel, const ObjectId& player) {
 void NpcCreatorSystem::SendEncounter(IKernel* kernel, const ObjectId& creator,
                                      const ObjectId& player, int sizeField,
                                      const std::vector<SpawnEntry>& list) {
-    const int leader = LeaderFlag(kernel, player);
-    CVarList cmd;
-    cmd.AddInt(kCmdEncounterList);
-    cmd.AddObject(creator);
-    cmd.AddInt(leader);
-    cmd.AddInt(sizeField);
-    for (const SpawnEntry& entry : list) {
-        cmd.AddInt(entry.npcConfig);
-        cmd.AddInt(entry.slot);
-    }
-    kernel->Command(player, player, cmd);
+    SendTo(kernel, creator, player, sizeField, list);
 }
 
 // ---- model refresh and notices ------------------------------------------------
@@ -504,9 +592,10 @@ int NpcCreatorSystem::PickModel(IKernel* kernel, const ObjectId& creator) {
         }
     }
     if (drawn >= 0) {
-        const std::string currentDes = Text(kernel->QueryString(creator, "NPCDes"));
+        const char* currentDes = kernel->QueryString(creator, "NPCDes");
+        const bool noDes = currentDes == nullptr || *currentDes == '\0';
         const int model = models.Int(drawn, 0);
-        if (model != kernel->QueryInt(creator, "Model") || currentDes.empty()) {
+        if (model != kernel->QueryInt(creator, "Model") || noDes) {
             const std::string des = Text(models.String(drawn, 2));
             kernel->SetString(creator, "NPCDes", des.c_str());
             kernel->SetInt(creator, "Model", model);

@@ -524,6 +524,22 @@ TEST_F(SelectTest, IndexSevenEncounterPlacesFixedThenDrawnNpcs) {
                                         "500, 4, 601, 3, 602, 0])"}));
 }
 
+TEST_F(SelectTest, DrawsReachRowsPastManyCandidates) {
+    const ObjectId c = world.AddCreator(1, 4);
+    world.Set(c, "Index", 7);
+    world.Set(c, "SelectCount", 3);
+    world.AddModelRow(c, 1201, 1, "wolf", 7);
+    // 33 light rows, then 7 heavy ones: the second and third draws land
+    // among the rows read last.
+    for (int r = 0; r < 40; ++r) world.AddNpcRow(c, 7, 1000 + r, r < 33 ? 0.001f : 0.1f, 0);
+    world.ScriptAnswers(3);
+    Select(c);
+    // Draws 0.00125, 0.564 and 0.193.
+    ASSERT_EQ(world.Commands().size(), 3u);
+    EXPECT_EQ(world.Commands()[2],
+              "Command(id(900,3), id(900,3), [1001, id(1,7), 0, 3, 1001, 3, 1038, 0, 1034, 6])");
+}
+
 TEST_F(SelectTest, ScriptReceivesCreatorPlayerAndTeamCount) {
     const ObjectId c = IndexSevenCreator();
     world.ScriptAnswers(3);

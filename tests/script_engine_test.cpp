@@ -271,6 +271,29 @@ TEST_F(ScriptEngineTest, ScriptsHaveSeparateGlobals) {
     EXPECT_STREQ(res.StringVal(2), "a");
 }
 
+// Names come as std::string or as the caller's own texts: both reach the same
+// cached script and function, and a null text is an empty name.
+TEST_F(ScriptEngineTest, NamesAsTextsOrStringsReachTheSameScript) {
+    Write("t.lua", "n = 0\nfunction f() n = n + 1 return n end\nfunction g() return -n end");
+    auto engine = Make();
+    CVarList args, res;
+    char name[] = "t.lua";
+    ASSERT_TRUE(engine->Call(name, "f", args, 1, res));
+    ASSERT_TRUE(engine->Call(std::string(name), std::string("f"), args, 1, res));
+    ASSERT_TRUE(engine->Call(name, "g", args, 1, res));
+    name[0] = 'u';  // the same buffer naming another script
+    EXPECT_FALSE(engine->Call(name, "f", args, 1, res));
+    EXPECT_FALSE(engine->Call(nullptr, "f", args, 1, res));
+    EXPECT_FALSE(engine->Call("t.lua", nullptr, args, 1, res));
+    ASSERT_EQ(res.GetCount(), 3u);
+    EXPECT_EQ(res.IntVal(1), 2);
+    EXPECT_EQ(res.IntVal(2), -2);
+    ASSERT_EQ(log_.size(), 3u);
+    EXPECT_NE(log_[0].find("script u.lua: f: cannot open"), std::string::npos) << log_[0];
+    EXPECT_EQ(log_[1], "script : f: empty script name");
+    EXPECT_EQ(log_[2], "script t.lua: : function '' not found");
+}
+
 TEST_F(ScriptEngineTest, ResourceDirWithoutTrailingSeparatorWorks) {
     Write("t.lua", "function f() return 5 end");
     ScriptEngine engine(dir_ + "/");
