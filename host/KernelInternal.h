@@ -114,7 +114,7 @@ struct Kernel::NameCache {
         uint32_t epoch = 0;
         Record* record = nullptr;
         const RecordDecl* decl = nullptr;
-        bool fixed = false;  // name lies in a fixed text range: no text check
+        bool fixed = false;  // name lies in a fixed text range (only such hits are used)
     };
     struct PropHit {
         const char* name = nullptr;
@@ -133,11 +133,6 @@ struct Kernel::NameCache {
         // pointer and the ident, so a few hot names never keep colliding.
         const uint64_t key = reinterpret_cast<uintptr_t>(name) ^ (uint64_t{obj.ident} << 40);
         return static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> (64 - kHitBits));
-    }
-    // The text at name is still the name the hit was made for (the caller
-    // may have reused its buffer).
-    static bool SameText(const std::string& declared, const char* name) {
-        return std::strcmp(declared.c_str(), name) == 0;
     }
 };
 

@@ -277,9 +277,10 @@ inline __attribute__((always_inline)) Value* Kernel::PropertyHit(const ObjectId&
                                                                  const PropertyDecl** decl) const {
     const NameCache& nc = *m_nameCache;
     const NameCache::PropHit& hit = nc.propHits[NameCache::HitIndex(name, obj)];
-    // hit.obj is checked first: only then is its slot known to exist.
-    if (hit.name == name && hit.obj == obj && hit.epoch == m_epochs[obj.ident - 1] &&
-        (hit.fixed || NameCache::SameText(hit.decl->name, name))) {
+    // hit.obj is checked first: only then is its slot known to exist. A
+    // name outside the fixed texts is looked up afresh (its text may have
+    // changed), which keeps this path free of calls.
+    if (hit.name == name && hit.obj == obj && hit.fixed && hit.epoch == m_epochs[obj.ident - 1]) {
         *decl = hit.decl;
         return hit.value;
     }
@@ -296,7 +297,9 @@ Value* Kernel::PropertySlow(const ObjectId& obj, const char* name,
     if (slot < 0) return nullptr;
     Value* v = &Props(*o)[slot];  // may move the epoch on
     *decl = m_layouts[o->cls]->props[slot];
-    hit = {name, obj, m_epochs[obj.ident - 1], v, *decl, IsFixedText(name)};
+    // Only a fixed name can be trusted by address later; another would just
+    // take the place of one that can.
+    if (IsFixedText(name)) hit = {name, obj, m_epochs[obj.ident - 1], v, *decl, true};
     return v;
 }
 

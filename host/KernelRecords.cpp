@@ -21,8 +21,9 @@ inline __attribute__((always_inline)) Kernel::Record* Kernel::GetRecordPtr(
     if (rec != nullptr) {
         const NameCache::RecordHit& hit = nc.recordHits[NameCache::HitIndex(rec, obj)];
         // hit.obj is checked first: only then is its slot known to exist.
-        if (hit.name == rec && hit.obj == obj && hit.epoch == m_epochs[obj.ident - 1] &&
-            (hit.fixed || NameCache::SameText(hit.decl->name, rec))) {
+        // A name outside the fixed texts is looked up afresh.
+        if (hit.name == rec && hit.obj == obj && hit.fixed &&
+            hit.epoch == m_epochs[obj.ident - 1]) {
             *decl = hit.decl;
             return hit.record;
         }
@@ -58,7 +59,8 @@ Kernel::Record* Kernel::RecordPtrSlow(const ObjectId& obj, const char* rec, cons
     }
     *decl = l.records[slot];
     Record* r = &o->records[slot];
-    if (hit != nullptr) *hit = {rec, obj, m_epochs[obj.ident - 1], r, *decl, IsFixedText(rec)};
+    if (hit != nullptr && IsFixedText(rec))
+        *hit = {rec, obj, m_epochs[obj.ident - 1], r, *decl, true};
     return r;
 }
 
