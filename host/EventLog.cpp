@@ -655,7 +655,7 @@ uint64_t EventLog::Add(Event e) {
     return Add(f);
 }
 
-uint64_t EventLog::Add(const EventFields& fields) {
+uint64_t EventLog::AddEnabled(const EventFields& fields) {
     const uint64_t seq = m_nextSeq++;
     if (!m_plain) return AddChecked(fields, seq);
     m_store->Pack(fields, seq);
