@@ -8,6 +8,7 @@
 #include <ctime>
 #include <set>
 
+#include "CounterCache.h"
 #include "HostVarList.h"
 #include "Kernel.h"
 #include "TeamSystem.h"
@@ -300,6 +301,18 @@ SimulationResult RunSimulation(const SimulateOptions& o) {
     }
     std::map<int, int64_t> drawsByIndex;
     std::map<int, NpcStat> npcs;
+    // The same few keys come back every sample: their entries are cached.
+    CounterCache<int64_t> encounterSizes(res.encounterSizes), sizeFields(res.sizeFields),
+        drawnCounts(res.drawnCounts), drawsOfIndex(drawsByIndex);
+    CounterCache<NpcStat> npcOf(npcs);
+    CounterCache<size_t> fixedCache(fixedOfIndex);  // a missing index reads 0, as it should
+    struct RowHit {
+        int model = 0;
+        int index = 0;
+        ModelStat* stat = nullptr;  // null: counted as another model
+        bool made = false;
+    };
+    RowHit rowHits[16];
     const auto start = std::chrono::steady_clock::now();
     int64_t done = 0;
     while (done < o.selects) {
@@ -316,32 +329,38 @@ SimulationResult RunSimulation(const SimulateOptions& o) {
                 capture.entries.clear();
                 k.Select(leader, creator, kSelectFunction);
 
-                auto r = rowOf.find({model, index});
-                if (r != rowOf.end()) {
-                    ++res.models[r->second].count;
-                } else if (auto m = rowOfModel.find(model); m != rowOfModel.end()) {
-                    ++res.models[m->second].count;
+                RowHit& hit = rowHits[(uint32_t(model) * 31u + uint32_t(index)) & 15];
+                if (!hit.made || hit.model != model || hit.index != index) {
+                    hit = {model, index, nullptr, true};
+                    if (auto r = rowOf.find({model, index}); r != rowOf.end()) {
+                        hit.stat = &res.models[r->second];
+                    } else if (auto m = rowOfModel.find(model); m != rowOfModel.end()) {
+                        hit.stat = &res.models[m->second];
+                    }
+                }
+                if (hit.stat != nullptr) {
+                    ++hit.stat->count;
                 } else {
                     ++res.otherModel;
                 }
                 if (!capture.sent) {
                     ++res.nothingSent;
-                    ++res.encounterSizes[0];
+                    ++encounterSizes[0];
                     continue;
                 }
                 ++res.encountersSent;
-                ++res.encounterSizes[int(capture.entries.size())];
-                ++res.sizeFields[capture.sizeField];
+                ++encounterSizes[int(capture.entries.size())];
+                ++sizeFields[capture.sizeField];
                 taken.fill(false);
                 seen.clear();
-                const size_t fixedSent = fixedOfIndex.count(index) ? fixedOfIndex[index] : 0;
+                const size_t fixedSent = fixedCache[index];
                 for (size_t e = fixedSent; e < capture.entries.size(); ++e) {
-                    ++res.drawnCounts[capture.entries[e].first];
+                    ++drawnCounts[capture.entries[e].first];
                     ++res.drawnEntries;
-                    ++drawsByIndex[index];
+                    ++drawsOfIndex[index];
                 }
                 for (const auto& [config, slot] : capture.entries) {
-                    NpcStat& s = npcs[config];
+                    NpcStat& s = npcOf[config];
                     s.npcConfig = config;
                     ++s.appearances;
                     if (std::find(seen.begin(), seen.end(), config) == seen.end()) {
