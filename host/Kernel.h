@@ -392,6 +392,8 @@ private:
                            bool* found) const;
     const Value* CellSlow(const ObjectId& obj, const char* rec, int row, int col) const;
     bool WriteProperty(const ObjectId& obj, const char* name, Value value, const char* op);
+    // The event of a property write that changed the value, when they are logged.
+    void LogPropertyChange(const ObjectId& obj, const PropertyDecl& decl, const Value& now);
     // WriteProperty for an int or an id written over a value of its own
     // declared type, in place; anything else goes to WriteProperty.
     template <typename T>

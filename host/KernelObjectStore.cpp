@@ -303,6 +303,17 @@ Value* Kernel::PropertySlow(const ObjectId& obj, const char* name,
     return v;
 }
 
+inline void Kernel::LogPropertyChange(const ObjectId& obj, const PropertyDecl& decl, const Value& now) {
+    if (!m_options.logPropertyChanges) return;
+    EventFields e;
+    e.timeMs = m_now;
+    e.kind = EventKind::Property;
+    e.sender = obj;
+    e.name = decl.name;
+    e.value = &now;
+    m_log.Add(e);
+}
+
 bool Kernel::WriteProperty(const ObjectId& obj, const char* name, Value value, const char* op) {
     const PropertyDecl* decl = nullptr;
     Value* found = name != nullptr ? PropertyHit(obj, name, &decl) : nullptr;
@@ -332,15 +343,7 @@ bool Kernel::WriteProperty(const ObjectId& obj, const char* name, Value value, c
     }
     if (stored == value) return true;  // an unwritten property holds its initial value
     stored = std::move(value);
-    if (m_options.logPropertyChanges) {
-        EventFields e;
-        e.timeMs = m_now;
-        e.kind = EventKind::Property;
-        e.sender = obj;
-        e.name = decl->name;
-        e.value = &stored;
-        m_log.Add(e);
-    }
+    LogPropertyChange(obj, *decl, stored);
     return true;
 }
 
@@ -354,15 +357,7 @@ bool Kernel::WriteInPlace(const ObjectId& obj, const char* name, T value, const 
     T& stored = std::get<T>(*found);
     if (stored == value) return true;
     stored = value;
-    if (m_options.logPropertyChanges) {
-        EventFields e;
-        e.timeMs = m_now;
-        e.kind = EventKind::Property;
-        e.sender = obj;
-        e.name = decl->name;
-        e.value = found;
-        m_log.Add(e);
-    }
+    LogPropertyChange(obj, *decl, *found);
     return true;
 }
 
@@ -383,7 +378,18 @@ bool Kernel::SetInt(const ObjectId& obj, const char* name, int value) {
 }
 
 bool Kernel::SetString(const ObjectId& obj, const char* name, const char* value) {
-    return WriteProperty(obj, name, Str(value), "SetString");
+    // Over a string property holding a string: in place, so its storage is
+    // reused rather than a new text built for every write.
+    const PropertyDecl* decl = nullptr;
+    Value* found = name != nullptr ? PropertyHit(obj, name, &decl) : nullptr;
+    if (found == nullptr || decl->type != VTYPE_STRING || TypeOf(*found) != VTYPE_STRING)
+        return WriteProperty(obj, name, Str(value), "SetString");
+    std::string& stored = *std::get_if<std::string>(found);
+    const char* text = value != nullptr ? value : "";
+    if (stored == text) return true;
+    stored.assign(text);
+    LogPropertyChange(obj, *decl, *found);
+    return true;
 }
 
 bool Kernel::SetObject(const ObjectId& obj, const char* name, const ObjectId& value) {
