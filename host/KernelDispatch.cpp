@@ -356,7 +356,7 @@ int Kernel::ClientMessage(const ObjectId& player, const IVarList& args) {
     e.args = &args;
     m_log.Add(e);
     if (!EnterDispatch("client message", self)) return -1;
-    const auto& hooks = CollectHooks(kCustomHook, -1, args.IntVal(0), std::string());
+    const auto& hooks = CollectHooks(kCustomHook, -1, args.IntVal(0), kNoEvent);
     int count = 0;
     RunHooks(hooks, self, self, args, false, &count);
     LeaveDispatch();
@@ -366,9 +366,7 @@ int Kernel::ClientMessage(const ObjectId& player, const IVarList& args) {
 size_t Kernel::CommandHookCount(const std::string& className, int commandId) const {
     const int cls = ClassIndex(className);
     if (cls < 0) return 0;
-    return const_cast<Kernel*>(this)
-        ->CollectHooks(kCommandHook, cls, commandId, std::string())
-        .size();
+    return const_cast<Kernel*>(this)->CollectHooks(kCommandHook, cls, commandId, kNoEvent).size();
 }
 
 }  // namespace host

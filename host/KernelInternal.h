@@ -69,6 +69,7 @@ inline const std::string kOnSelect = "OnSelect";
 inline const std::string kOnLoad = "OnLoad";
 inline const std::string kOnStore = "OnStore";
 inline const std::string kOnLeave = "OnLeave";
+inline const std::string kNoEvent;  // command and custom hooks have no event name
 
 }  // namespace kernel_detail
 

@@ -22,22 +22,30 @@ int Kernel::Command(const ObjectId& sender, const ObjectId& target, const IVarLi
     e.target = to;
     e.id = id;
     e.args = &args;
+    // A disabled log keeps nothing, so there is no result to set afterwards.
+    const bool held = m_log.enabled();
     const uint64_t seq = m_log.Add(e);
     const Object* o = Get(to);
     if (o == nullptr) {
         HostLog(Format("command %d to %s not delivered: no such object", id, Obj(to).c_str()));
-        m_log.SetResult(seq, 0);
+        if (held) m_log.SetResult(seq, 0);
         return 0;
     }
     const int cls = o->cls;
+    const auto& hooks = CollectHooks(kCommandHook, cls, id, kNoEvent);
+    // Nobody listens: the answer is 1, and entering the dispatch would only
+    // be undone at once (unless it is nested too deep, which is refused).
+    if (hooks.empty() && m_depth < kMaxDispatchDepth) {
+        if (held) m_log.SetResult(seq, 1);
+        return 1;
+    }
     if (!EnterDispatch("command", to)) {
-        m_log.SetResult(seq, 0);
+        if (held) m_log.SetResult(seq, 0);
         return 0;
     }
-    const auto& hooks = CollectHooks(kCommandHook, cls, id, std::string());
     const int answer = RunHooks(hooks, to, from, args, true, nullptr);
     LeaveDispatch();
-    m_log.SetResult(seq, answer);
+    if (held) m_log.SetResult(seq, answer);
     return answer;
 }
 
@@ -58,7 +66,7 @@ bool Kernel::Custom(const ObjectId& sender, const ObjectId& target, const IVarLi
         return false;
     }
     if (!EnterDispatch("custom message", to)) return false;
-    const auto& hooks = CollectHooks(kCustomHook, -1, args.IntVal(0), std::string());
+    const auto& hooks = CollectHooks(kCustomHook, -1, args.IntVal(0), kNoEvent);
     RunHooks(hooks, to, from, args, false, nullptr);
     LeaveDispatch();
     return true;
