@@ -12,6 +12,7 @@
 #include "Gbk.h"
 #include "HostVarList.h"
 #include "Kernel.h"
+#include "PluginLoader.h"
 #include "VarList.h"
 
 using host::Event;
@@ -205,6 +206,40 @@ TEST_F(KernelTest, StaleIdsNeverMatchAReusedSlot) {
     EXPECT_EQ(kernel->GetConfigIndex(a), 0);
     EXPECT_FALSE(kernel->Exists(ObjectId{}));
     EXPECT_FALSE(kernel->Exists(ObjectId{9999, 1}));
+}
+
+TEST_F(KernelTest, CachedReadsFollowTheDeathReuseAndGrowthOfTheirObjectOnly) {
+    // The test's own literals count as fixed texts, so reads go through the
+    // kernel's lookup hits as a plug-in's would.
+    kernel->SetFixedTextRanges(
+        host::PluginLoader::ReadOnlyRangesAround(reinterpret_cast<const void*>(&RecursiveHook)));
+    ASSERT_TRUE(kernel->DeclareProperty("NpcCreator", "Count", VTYPE_INT, int32_t{5}));
+    ASSERT_TRUE(kernel->DeclareRecord("NpcCreator", "Rows", {VTYPE_INT}, 4));
+    HostVarList row;
+    row.AddInt(42);
+    const ObjectId a = MakeCreator(), other = MakeCreator("NpcCreator", 8);
+    for (const ObjectId& o : {a, other}) {
+        ASSERT_TRUE(kernel->SetInt(o, "Count", 9));
+        ASSERT_EQ(kernel->AddRecordRowValues(o, "Rows", -1, row), 0);
+        ASSERT_EQ(kernel->QueryRecordInt(o, "Rows", 0, 0), 42);
+    }
+    ASSERT_TRUE(kernel->Destroy(a));
+    // The dead id reads nothing; the new object in its slot starts afresh.
+    EXPECT_EQ(kernel->QueryInt(a, "Count"), 0);
+    EXPECT_EQ(kernel->QueryRecordInt(a, "Rows", 0, 0), 0);
+    const ObjectId b = MakeCreator();
+    ASSERT_EQ(b.ident, a.ident);
+    EXPECT_EQ(kernel->QueryInt(b, "Count"), 5);
+    EXPECT_EQ(kernel->GetRecordRows(b, "Rows"), 0);
+    EXPECT_EQ(kernel->QueryRecordInt(b, "Rows", 0, 0), 0);
+    // A declaration made later grows every object's storage; reads follow.
+    ASSERT_TRUE(kernel->DeclareProperty("NpcCreator", "Later", VTYPE_INT, int32_t{3}));
+    for (const ObjectId& o : {b, other}) EXPECT_EQ(kernel->QueryInt(o, "Later"), 3);
+    EXPECT_EQ(kernel->QueryInt(other, "Count"), 9);
+    EXPECT_EQ(kernel->QueryRecordInt(other, "Rows", 0, 0), 42);
+    EXPECT_TRUE(kernel->SetInt(other, "Count", 10));
+    EXPECT_EQ(kernel->QueryInt(other, "Count"), 10);
+    kernel->SetFixedTextRanges({});
 }
 
 TEST_F(KernelTest, ChildrenAreFoundByWideNameAndDieWithTheirContainer) {
