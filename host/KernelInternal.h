@@ -108,14 +108,14 @@ struct Kernel::NameCache {
     // object's epoch matches: the epoch moves on whenever that object dies
     // or its property or record vector may have moved, so a stale pointer is
     // never used, and one object's death or growth leaves the hits of the
-    // others in place.
+    // others in place. Only names in fixed texts get hits: their text cannot
+    // change under the same address, so no text is compared.
     struct RecordHit {
         const char* name = nullptr;
         ObjectId obj;
         uint32_t epoch = 0;
         Record* record = nullptr;
         const RecordDecl* decl = nullptr;
-        bool fixed = false;  // name lies in a fixed text range (only such hits are used)
     };
     struct PropHit {
         const char* name = nullptr;
@@ -123,7 +123,6 @@ struct Kernel::NameCache {
         uint32_t epoch = 0;
         Value* value = nullptr;
         const PropertyDecl* decl = nullptr;
-        bool fixed = false;
     };
     static constexpr int kHitBits = 9;
     static constexpr size_t kHits = size_t{1} << kHitBits;

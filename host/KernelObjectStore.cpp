@@ -280,7 +280,7 @@ inline __attribute__((always_inline)) Value* Kernel::PropertyHit(const ObjectId&
     // hit.obj is checked first: only then is its slot known to exist. A
     // name outside the fixed texts is looked up afresh (its text may have
     // changed), which keeps this path free of calls.
-    if (hit.name == name && hit.obj == obj && hit.fixed && hit.epoch == m_epochs[obj.ident - 1]) {
+    if (hit.name == name && hit.obj == obj && hit.epoch == m_epochs[obj.ident - 1]) {
         *decl = hit.decl;
         return hit.value;
     }
@@ -299,11 +299,12 @@ Value* Kernel::PropertySlow(const ObjectId& obj, const char* name,
     *decl = m_layouts[o->cls]->props[slot];
     // Only a fixed name can be trusted by address later; another would just
     // take the place of one that can.
-    if (IsFixedText(name)) hit = {name, obj, m_epochs[obj.ident - 1], v, *decl, true};
+    if (IsFixedText(name)) hit = {name, obj, m_epochs[obj.ident - 1], v, *decl};
     return v;
 }
 
-inline void Kernel::LogPropertyChange(const ObjectId& obj, const PropertyDecl& decl, const Value& now) {
+inline void Kernel::LogPropertyChange(const ObjectId& obj, const PropertyDecl& decl,
+                                      const Value& now) {
     if (!m_options.logPropertyChanges) return;
     EventFields e;
     e.timeMs = m_now;

@@ -22,8 +22,7 @@ inline __attribute__((always_inline)) Kernel::Record* Kernel::GetRecordPtr(
         const NameCache::RecordHit& hit = nc.recordHits[NameCache::HitIndex(rec, obj)];
         // hit.obj is checked first: only then is its slot known to exist.
         // A name outside the fixed texts is looked up afresh.
-        if (hit.name == rec && hit.obj == obj && hit.fixed &&
-            hit.epoch == m_epochs[obj.ident - 1]) {
+        if (hit.name == rec && hit.obj == obj && hit.epoch == m_epochs[obj.ident - 1]) {
             *decl = hit.decl;
             return hit.record;
         }
@@ -59,8 +58,7 @@ Kernel::Record* Kernel::RecordPtrSlow(const ObjectId& obj, const char* rec, cons
     }
     *decl = l.records[slot];
     Record* r = &o->records[slot];
-    if (hit != nullptr && IsFixedText(rec))
-        *hit = {rec, obj, m_epochs[obj.ident - 1], r, *decl, true};
+    if (hit != nullptr && IsFixedText(rec)) *hit = {rec, obj, m_epochs[obj.ident - 1], r, *decl};
     return r;
 }
 
@@ -270,8 +268,7 @@ inline __attribute__((always_inline)) const Value* Kernel::QuickCell(const Objec
     *found = false;
     if (rec == nullptr) return nullptr;
     const NameCache::RecordHit& hit = m_nameCache->recordHits[NameCache::HitIndex(rec, obj)];
-    if (hit.name != rec || hit.obj != obj || !hit.fixed || hit.epoch != m_epochs[obj.ident - 1])
-        return nullptr;
+    if (hit.name != rec || hit.obj != obj || hit.epoch != m_epochs[obj.ident - 1]) return nullptr;
     *found = true;
     const Record& r = *hit.record;
     const int cols = hit.decl->cols;
