@@ -19,6 +19,7 @@ import tempfile
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
+from selenium.common.exceptions import StaleElementReferenceException
 from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import WebDriverWait
 
@@ -45,6 +46,11 @@ for root, _, files in os.walk(data):
 
 server = subprocess.Popen([rulehost, "studio", data, "--port", "0"], stdout=subprocess.PIPE, text=True)
 failures = []
+
+
+def text_of(wait, element_id):
+    """The element's text, even when empty; looked up again if a redraw replaced it."""
+    return wait.until(lambda d: [d.find_element(By.ID, element_id).text])[0]
 
 
 def f32(x):
@@ -121,21 +127,24 @@ try:
     driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
     try:
         driver.get(url)
-        wait = WebDriverWait(driver, 60)
+        # The page redraws its tables as answers arrive: an element found just
+        # before a redraw is looked up again rather than failing the wait.
+        wait = WebDriverWait(driver, 60, ignored_exceptions=(StaleElementReferenceException,))
         wait.until(lambda d: d.find_elements(By.ID, "chance-c1-0"))
-        shown = driver.find_element(By.ID, "chance-c1-0").text
+        shown = text_of(wait, "chance-c1-0")
         check(shown == exact(0, f32(0.6)), "model 1101 shows its exact chance " + shown)
         weight = driver.find_element(By.ID, "w-c1-0")
         weight.clear()
         weight.send_keys("0.5", Keys.TAB)
         wait.until(lambda d: d.find_element(By.ID, "chance-c1-0").text == exact(0, 0.5))
         miss = exact(f32(f32(0.5) + f32(0.4)), 2)
-        check(driver.find_element(By.ID, "miss-c1").text == miss,
+        check(text_of(wait, "miss-c1") == miss,
               "after the edit a model draw of creator 1 finds nothing with " + miss)
-        print(driver.find_element(By.ID, "status").text)
-        driver.find_element(By.CSS_SELECTOR, 'button[data-save="Npc/ModelProb.ini"]').click()
+        print(text_of(wait, "status"))
+        wait.until(lambda d: d.find_element(
+            By.CSS_SELECTOR, 'button[data-save="Npc/ModelProb.ini"]').click() or True)
         wait.until(lambda d: d.find_elements(By.ID, "clean"))
-        print(driver.find_element(By.ID, "status").text)
+        print(text_of(wait, "status"))
         driver.save_screenshot(screenshot)
     finally:
         driver.quit()
