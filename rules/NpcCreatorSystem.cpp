@@ -13,7 +13,7 @@
 // Rank of every formation slot per slot type; the lowest free rank wins.
 // Slots 0..8 form three groups of three (front, middle, back); each type
 // prefers one column of the grid and fills it middle group first.
-const int FormationPreference[3][9] = {
+constexpr int FormationPreference[3][9] = {
     {2, 5, 8, 1, 4, 7, 3, 6, 9},
     {8, 2, 5, 7, 1, 4, 9, 3, 6},
     {8, 5, 2, 7, 4, 1, 9, 6, 3},
