@@ -302,29 +302,37 @@ int NpcCreatorSystem::OnCreatorLoad(IKernel* kernel, const ObjectId& self, const
 
 namespace {
 
-// The entries of one encounter: on the stack up to a full formation and
-// more, on the heap only for absurd script answers.
-class SpawnList {
+// A list that keeps its first N items in place and moves to the heap only
+// past them: encounters and their candidates are short on every select.
+template <typename T, size_t N>
+class SmallList {
 public:
-    void push_back(const SpawnEntry& entry) {
-        if (m_spill.empty() && m_count < kInline) {
-            m_inline[m_count++] = entry;
+    void push_back(const T& item) {
+        if (m_spill.empty() && m_count < N) {
+            m_inline[m_count++] = item;
             return;
         }
         if (m_spill.empty()) m_spill.assign(m_inline, m_inline + m_count);
-        m_spill.push_back(entry);
+        m_spill.push_back(item);
         ++m_count;
     }
-    const SpawnEntry* begin() const { return m_spill.empty() ? m_inline : m_spill.data(); }
-    const SpawnEntry* end() const { return begin() + m_count; }
+    T& operator[](size_t i) { return Data()[i]; }
+    const T* begin() const { return Data(); }
+    const T* end() const { return Data() + m_count; }
+    size_t size() const { return m_count; }
     bool empty() const { return m_count == 0; }
 
 private:
-    static constexpr size_t kInline = 16;
-    SpawnEntry m_inline[kInline];
+    T* Data() { return m_spill.empty() ? m_inline : m_spill.data(); }
+    const T* Data() const { return m_spill.empty() ? m_inline : m_spill.data(); }
+
+    T m_inline[N];
     size_t m_count = 0;
-    std::vector<SpawnEntry> m_spill;
+    std::vector<T> m_spill;
 };
+
+// The entries of one encounter: room for a full formation and more.
+using SpawnList = SmallList<SpawnEntry, 16>;
 
 // The draw shared by every encounter, for any list of entries.
 template <typename List>
@@ -369,23 +377,7 @@ void DrawTo(IKernel* kernel, const ObjectId& creator, int modelIndex, int wanted
         bool configRead;
     };
     const int rows = npcs.Rows();
-    // Candidates live on the stack while they fit; a larger index spills all
-    // of them to the heap once.
-    constexpr size_t kInlineCandidates = 32;
-    Candidate inlineCandidates[kInlineCandidates];
-    std::vector<Candidate> spilled;
-    Candidate* candidates = inlineCandidates;
-    size_t candidateCount = 0;
-    auto addCandidate = [&](const Candidate& c) {
-        if (candidateCount < kInlineCandidates) {
-            inlineCandidates[candidateCount++] = c;
-            return;
-        }
-        if (spilled.empty()) spilled.assign(inlineCandidates, inlineCandidates + kInlineCandidates);
-        spilled.push_back(c);
-        candidates = spilled.data();
-        ++candidateCount;
-    };
+    SmallList<Candidate, 32> candidates;
     // The slots taken so far, kept as the entries go in: what
     // ChooseFormationSlot would find by walking the list each time.
     unsigned taken = TakenSlots(list);
@@ -405,7 +397,7 @@ void DrawTo(IKernel* kernel, const ObjectId& creator, int modelIndex, int wanted
                 }
                 continue;
             }
-            addCandidate(Candidate{r, type, npcs.Float(r, 2), 0, false});
+            candidates.push_back(Candidate{r, type, npcs.Float(r, 2), 0, false});
             return true;
         }
         return false;
@@ -415,7 +407,7 @@ void DrawTo(IKernel* kernel, const ObjectId& creator, int modelIndex, int wanted
     while (remaining >= 1) {
         const float w = RandomFloat(1.0f);
         float sum = 0.0f;
-        for (size_t i = 0; i < candidateCount || readNext(); ++i) {
+        for (size_t i = 0; i < candidates.size() || readNext(); ++i) {
             Candidate& c = candidates[i];
             sum += c.weight;
             if (sum > w) {
