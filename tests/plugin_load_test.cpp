@@ -115,6 +115,21 @@ TEST(PluginLoad, ReadOnlyRangesCoverTheCodeUntilUnload) {
     EXPECT_TRUE(covered);
     loader.Unload();
     EXPECT_TRUE(loader.ReadOnlyRanges().empty());
+
+    // The host's own: the program holding a function, never writable data.
+    static const char kLiteral[] = "a host literal";
+    static char writable[8];
+    const auto own = host::PluginLoader::ReadOnlyRangesAround(
+        reinterpret_cast<const void*>(&host::PluginLoader::ReadOnlyRangesAround));
+    auto inside = [&own](const void* p) {
+        const auto a = reinterpret_cast<uintptr_t>(p);
+        for (const auto& [begin, end] : own)
+            if (a >= begin && a < end) return true;
+        return false;
+    };
+    EXPECT_TRUE(inside(kLiteral));
+    EXPECT_FALSE(inside(writable));
+    EXPECT_TRUE(host::PluginLoader::ReadOnlyRangesAround(nullptr).empty());
 }
 
 TEST(PluginLoad, MissingLibraryIsAClearError) {
