@@ -119,6 +119,9 @@ public:
         if (!m_enabled) return m_nextSeq++;
         return AddEnabled(fields);
     }
+    // What Add does when the log is off: the event only takes its seq. For
+    // callers that test enabled() first and then need not fill any fields.
+    uint64_t Skip() { return m_nextSeq++; }
 
     // Events still held, oldest first. With a capacity set, the oldest are
     // dropped; seq numbers keep counting. Events are kept packed; this view

@@ -417,10 +417,20 @@ private:
     int AddHook(HookList& list, Hook hook);
     const std::vector<const Hook*>& CollectHooks(int kind, int classIndex, int id,
                                                  const std::string& event);
+    // CollectHooks past the hits: the map lookups, and the list made afresh
+    // when hooks have changed since.
+    __attribute__((noinline)) const std::vector<const Hook*>& CollectHooksSlow(
+        int kind, int classIndex, int id, const std::string& event);
+    static size_t CommandHitIndex(int classIndex, int id);
+    static size_t EventHitIndex(int classIndex, const std::string& event);
     int RunHooks(const std::vector<const Hook*>& hooks, const ObjectId& self,
                  const ObjectId& sender, const IVarList& args, bool commandAnswer, int* count);
     bool EnterDispatch(const char* what, const ObjectId& self);
+    __attribute__((noinline)) bool RefuseDispatch(const char* what, const ObjectId& self);
     void LeaveDispatch();
+    // What waited for the outermost dispatch to end: dead objects, moved
+    // cells, removed hooks.
+    __attribute__((noinline)) void FreeAfterDispatch();
     void DestroyNow(uint32_t slot);
     // A dead object's storage, emptied and kept for the next CreateObject
     // (up to a few dozen): fights and other short-lived objects come and go

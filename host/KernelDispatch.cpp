@@ -157,26 +157,49 @@ int Kernel::RemoveHostHooks(const std::string& owner, int commandId) {
 
 const std::vector<const Kernel::Hook*>& Kernel::CollectHooks(int kind, int classIndex, int id,
                                                              const std::string& event) {
+    // The hits of the last lookups are checked here; everything else is out
+    // of line, so this common path keeps no registers for it.
+    const HookList& hl = *m_hooks;
+    const HookList::Cached* cached = nullptr;
+    if (kind == kCommandHook) {
+        const HookList::CommandHit& hit = hl.commandHits[CommandHitIndex(classIndex, id)];
+        if (hit.cls == classIndex && hit.id == id) cached = hit.entry;
+    } else if (kind == kClassEvent) {
+        const HookList::EventHit& hit = hl.eventHits[EventHitIndex(classIndex, event)];
+        if (hit.cls == classIndex && hit.data == event.data() &&
+            (IsKernelEventName(event) || hit.entry->first.second == event)) {
+            cached = &hit.entry->second;
+        }
+    }
+    if (cached != nullptr && cached->version == hl.version) return cached->hooks;
+    return CollectHooksSlow(kind, classIndex, id, event);
+}
+
+size_t Kernel::CommandHitIndex(int classIndex, int id) {
+    return (uint32_t(id) * 0x9E3779B1u + uint32_t(classIndex)) >> 28;
+}
+
+size_t Kernel::EventHitIndex(int classIndex, const std::string& event) {
+    const uintptr_t at = reinterpret_cast<uintptr_t>(event.data());
+    return ((at >> 4) ^ uint32_t(classIndex)) & 15;
+}
+
+const std::vector<const Kernel::Hook*>& Kernel::CollectHooksSlow(int kind, int classIndex, int id,
+                                                                 const std::string& event) {
     HookList& hl = *m_hooks;
     HookList::Cached* cached;
-    if (kind == kCommandHook)
+    if (kind == kCommandHook) {
         cached = &hl.commandCache[(uint64_t(uint32_t(classIndex)) << 32) | uint32_t(id)];
-    else if (kind == kCustomHook)
+        hl.commandHits[CommandHitIndex(classIndex, id)] = {classIndex, id, cached};
+    } else if (kind == kCustomHook) {
         cached = &hl.customCache[id];
-    else {
-        const uintptr_t at = reinterpret_cast<uintptr_t>(event.data());
-        HookList::EventHit& hit = hl.eventHits[((at >> 4) ^ uint32_t(classIndex)) & 15];
-        if (hit.cls == classIndex && hit.data == event.data() && hit.entry->first.second == event) {
-            cached = &hit.entry->second;
-        } else {
-            const std::pair<int, std::string_view> key{classIndex, event};
-            auto it = hl.eventCache.find(key);
-            if (it == hl.eventCache.end())
-                it = hl.eventCache.emplace(std::make_pair(classIndex, event), HookList::Cached{})
-                         .first;
-            hit = {classIndex, event.data(), &*it};
-            cached = &it->second;
-        }
+    } else {
+        const std::pair<int, std::string_view> key{classIndex, event};
+        auto it = hl.eventCache.find(key);
+        if (it == hl.eventCache.end())
+            it = hl.eventCache.emplace(std::make_pair(classIndex, event), HookList::Cached{}).first;
+        hl.eventHits[EventHitIndex(classIndex, event)] = {classIndex, event.data(), &*it};
+        cached = &it->second;
     }
     if (cached->version == hl.version) return cached->hooks;
     cached->hooks.clear();
@@ -199,25 +222,32 @@ const std::vector<const Kernel::Hook*>& Kernel::CollectHooks(int kind, int class
 }
 
 bool Kernel::EnterDispatch(const char* what, const ObjectId& self) {
-    if (m_depth >= kMaxDispatchDepth) {
-        HostLog(Format("%s on %s refused: dispatch nested %d deep (a hook loop?)", what,
-                       Obj(self).c_str(), m_depth));
-        return false;
-    }
+    if (m_depth >= kMaxDispatchDepth) return RefuseDispatch(what, self);
     ++m_depth;
     m_callStack.push_back(self);
     return true;
 }
 
+bool Kernel::RefuseDispatch(const char* what, const ObjectId& self) {
+    HostLog(Format("%s on %s refused: dispatch nested %d deep (a hook loop?)", what,
+                   Obj(self).c_str(), m_depth));
+    return false;
+}
+
 void Kernel::LeaveDispatch() {
     --m_depth;
     m_callStack.pop_back();
-    if (m_depth == 0) {
-        for (auto& o : m_graveyard) Recycle(std::move(o));
-        m_graveyard.clear();
-        m_deadCells.clear();
-        m_hooks->retired.clear();
+    if (m_depth == 0 &&
+        (!m_graveyard.empty() || !m_deadCells.empty() || !m_hooks->retired.empty())) {
+        FreeAfterDispatch();
     }
+}
+
+void Kernel::FreeAfterDispatch() {
+    for (auto& o : m_graveyard) Recycle(std::move(o));
+    m_graveyard.clear();
+    m_deadCells.clear();
+    m_hooks->retired.clear();
 }
 
 ObjectId Kernel::CurrentObject() const {
@@ -296,14 +326,18 @@ int Kernel::RaiseClassEvent(const ObjectId& obj, const std::string& event, const
     }
     const ObjectId self = obj;
     const int cls = o->cls;
-    EventFields e;
-    e.timeMs = m_now;
-    e.kind = EventKind::ClassEvent;
-    e.name = event;
-    e.sender = sender;
-    e.target = self;
-    e.args = &args;
-    m_log.Add(e);
+    if (m_log.enabled()) {
+        EventFields e;
+        e.timeMs = m_now;
+        e.kind = EventKind::ClassEvent;
+        e.name = event;
+        e.sender = sender;
+        e.target = self;
+        e.args = &args;
+        m_log.Add(e);
+    } else {
+        m_log.Skip();
+    }
     if (!EnterDispatch(event.c_str(), self)) return -1;
     const auto& hooks = CollectHooks(kClassEvent, cls, 0, event);
     int count = 0;

@@ -71,6 +71,12 @@ inline const std::string kOnStore = "OnStore";
 inline const std::string kOnLeave = "OnLeave";
 inline const std::string kNoEvent;  // command and custom hooks have no event name
 
+// True for the names above: their texts never change, so a name at the same
+// address is the same name without comparing its text.
+inline bool IsKernelEventName(const std::string& name) {
+    return &name == &kOnSelect || &name == &kOnLoad || &name == &kOnStore || &name == &kOnLeave;
+}
+
 }  // namespace kernel_detail
 
 // A class's view of every declaration on its chain: a slot per property and
@@ -207,6 +213,14 @@ struct Kernel::HookList {
         std::pair<const std::pair<int, std::string>, Cached>* entry = nullptr;
     };
     EventHit eventHits[16];
+    // The same for commands, by (class, command id). Map nodes never move
+    // nor go, so a hit stays good for the kernel's life.
+    struct CommandHit {
+        int cls = -1;
+        int id = 0;
+        Cached* entry = nullptr;
+    };
+    CommandHit commandHits[16];
     // One scratch list per dispatch depth, so nested dispatches never clobber
     // the list an outer one is walking.
     std::vector<std::vector<const Hook*>> scratch;

@@ -132,9 +132,9 @@ HostVarList::HostVarList(const HostVarList& other) {
 // ---- the first-chunk pool ----------------------------------------------------
 //
 // Per thread, so it needs no lock. Pooled chunks keep their entries
-// constructed, holding no memory of their own (no texts or bytes). The pool itself is plain data; a separate
-// object with a destructor empties it when the thread ends, after which
-// chunks go straight back to the heap.
+// constructed, holding no memory of their own (no texts or bytes). The pool itself is plain data; a
+// separate object with a destructor empties it when the thread ends, after which chunks go straight
+// back to the heap.
 
 namespace {
 
@@ -276,7 +276,9 @@ bool HostVarList::Push(int tag, Value v) {
 
 bool HostVarList::AddInt(int value) {
     // The common case in place: room in the first chunk, no Value to move.
-    if (m_first != nullptr && m_count < kFirstChunk) {
+    // An empty list has no chunk yet (and then m_count is 0).
+    if (m_count < kFirstChunk) {
+        if (m_first == nullptr) m_first = TakeFirstChunk();
         Entry& e = m_first[m_count++];
         e.typeWord = VTYPE_INT;
         e.value.emplace<int32_t>(value);
@@ -297,7 +299,8 @@ bool HostVarList::AddWideStr(const char16_t* value) {
     return Push(0, WideFrom(value));
 }
 bool HostVarList::AddObject(const ObjectId& value) {
-    if (m_first != nullptr && m_count < kFirstChunk) {
+    if (m_count < kFirstChunk) {
+        if (m_first == nullptr) m_first = TakeFirstChunk();
         Entry& e = m_first[m_count++];
         e.typeWord = VTYPE_OBJECT;
         e.value.emplace<ObjectId>(value);
