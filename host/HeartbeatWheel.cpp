@@ -21,6 +21,7 @@ void HeartbeatWheel::Place(const Entry& e) {
     const uint32_t slot = static_cast<uint32_t>(e.due >> (level * kBits)) & (kSlots - 1);
     m_slots[level][slot].push_back(e);
     m_bits[level][slot / 64] |= uint64_t{1} << (slot % 64);
+    ++m_inLevel[level];
 }
 
 uint64_t HeartbeatWheel::Schedule(int64_t due, uint64_t seq, uint64_t payload, int64_t period) {
@@ -58,6 +59,7 @@ void HeartbeatWheel::Cascade(int level, uint32_t slot) {
     if (from.empty()) return;
     m_moving.swap(from);  // from keeps the old m_moving's capacity
     m_bits[level][slot / 64] &= ~(uint64_t{1} << (slot % 64));
+    m_inLevel[level] -= m_moving.size();
     for (const Entry& e : m_moving)
         if (Live(e)) Place(e);  // lands lower (or in this slot, a whole round later)
     m_moving.clear();
@@ -88,12 +90,6 @@ int HeartbeatWheel::NextBit(int level, uint32_t from) const {
     return -1;
 }
 
-bool HeartbeatWheel::AnyBit(int level) const {
-    for (uint64_t w : m_bits[level])
-        if (w != 0) return true;
-    return false;
-}
-
 bool HeartbeatWheel::PopDue(int64_t limit, std::vector<Expired>& out, int64_t& when) {
     out.clear();
     while (m_base <= limit) {
@@ -106,6 +102,7 @@ bool HeartbeatWheel::PopDue(int64_t limit, std::vector<Expired>& out, int64_t& w
             // cancel them by their handle.
             m_moving.swap(m_slots[0][slot]);
             m_bits[0][slot / 64] &= ~(uint64_t{1} << (slot % 64));
+            m_inLevel[0] -= m_moving.size();
             const int64_t tick = m_base++;
             for (Entry& e : m_moving) {
                 if (!Live(e)) continue;
@@ -130,6 +127,8 @@ bool HeartbeatWheel::PopDue(int64_t limit, std::vector<Expired>& out, int64_t& w
         // slot, or the boundary where a higher slot cascades).
         int64_t next = std::numeric_limits<int64_t>::max();
         for (int level = 0; level < kLevels; ++level) {
+            const bool overflowNext = level == kLevels - 1 && !m_overflow.empty();
+            if (m_inLevel[level] == 0 && !overflowNext) continue;  // nothing here to scan
             const int shift = level * kBits;
             const uint32_t idx = static_cast<uint32_t>(m_base >> shift) & (kSlots - 1);
             const int64_t roundMask = (int64_t{1} << (shift + kBits)) - 1;
@@ -138,7 +137,7 @@ bool HeartbeatWheel::PopDue(int64_t limit, std::vector<Expired>& out, int64_t& w
                 next = (m_base & ~roundMask) + (int64_t{j} << shift);
                 break;
             }
-            if (AnyBit(level) || (level == kLevels - 1 && !m_overflow.empty())) {
+            if (m_inLevel[level] != 0 || overflowNext) {
                 next = (m_base | roundMask) + 1;  // entries of the next round
                 break;
             }

@@ -80,10 +80,12 @@ private:
     void Retire(uint32_t id);
     // Index of the first set bit of level's bitmap in [from, kSlots), or -1.
     int NextBit(int level, uint32_t from) const;
-    bool AnyBit(int level) const;
 
     std::vector<Entry> m_slots[kLevels][kSlots];
     uint64_t m_bits[kLevels][kSlots / 64];
+    // Entries in each level's slots, cancelled ones included: a level with
+    // none needs no scan of its bitmap.
+    size_t m_inLevel[kLevels] = {};
     std::vector<Entry> m_overflow;
     std::vector<uint32_t> m_gen;  // per id; odd = scheduled, even = free
     std::vector<uint32_t> m_freeIds;

@@ -24,10 +24,10 @@ namespace host {
 
 namespace script {
 
-// PushVarList with the ObjectId metatable found by a registry reference
-// (an array slot, much cheaper to reach than the light key) unless
-// objectMetaRef is LUA_NOREF.
-int PushValues(lua_State* L, const IVarList& list, int objectMetaRef);
+// PushVarList with the ObjectId metatable taken from the stack at
+// objectMetaIndex (much cheaper to reach than by its key in the registry)
+// unless objectMetaIndex is 0.
+int PushValues(lua_State* L, const IVarList& list, int objectMetaIndex);
 
 namespace {
 
@@ -143,7 +143,7 @@ int PushVarList(lua_State* L, const IVarList& list) {
     return PushValues(L, list, LUA_NOREF);
 }
 
-int PushValues(lua_State* L, const IVarList& list, int objectMetaRef) {
+int PushValues(lua_State* L, const IVarList& list, int objectMetaIndex) {
     uint64_t count = list.GetCount();
     if (count > static_cast<uint64_t>(INT_MAX - 16) || !lua_checkstack(L, int(count) + 4)) {
         return -1;
@@ -168,12 +168,12 @@ int PushValues(lua_State* L, const IVarList& list, int objectMetaRef) {
                 break;
             }
             case VTYPE_OBJECT:
-                if (objectMetaRef == LUA_NOREF) {
+                if (objectMetaIndex == 0) {
                     PushObjectId(L, list.ObjectVal(i));
                 } else {
                     auto* p = static_cast<ObjectId*>(lua_newuserdatauv(L, sizeof(ObjectId), 0));
                     *p = list.ObjectVal(i);
-                    lua_rawgeti(L, LUA_REGISTRYINDEX, objectMetaRef);
+                    lua_pushvalue(L, objectMetaIndex);
                     lua_setmetatable(L, -2);
                 }
                 break;
@@ -237,7 +237,13 @@ struct ScriptEngine::Impl {
     size_t allocated = 0;              // bytes allocated in the current call
     bool allocationHit = false;
 
-    static constexpr int kHandlerIndex = 1;      // script::Traceback, pushed once
+    static constexpr int kHandlerIndex = 1;     // script::Traceback, pushed once
+    static constexpr int kObjectMetaIndex = 2;  // the ObjectId metatable, pushed once
+    // The last script's environment and the last function name, also kept
+    // on the stack (nil when there is none): pushing a stack slot is cheaper
+    // than reading the registry.
+    static constexpr int kLastEnvIndex = 3;
+    static constexpr int kLastFunctionIndex = 4;
     int baseMetaRef = LUA_NOREF;                 // {__index = _G} for script environments
     int objectMetaRef = LUA_NOREF;               // the ObjectId metatable
     std::unordered_map<std::string, int> cache;  // normalised path -> env registry ref
@@ -272,10 +278,14 @@ struct ScriptEngine::Impl {
         lua_setfield(L, -2, "__index");
         baseMetaRef = luaL_ref(L, LUA_REGISTRYINDEX);
         lua_gc(L, LUA_GCCOLLECT);
-        // The traceback handler stays at the bottom of the stack for every
-        // call; calls only ever pop back to the top they found.
+        // The traceback handler and the id metatable stay at the bottom of
+        // the stack for every call; calls only ever pop back to the top they
+        // found.
         lua_settop(L, 0);
         lua_pushcfunction(L, script::Traceback);
+        lua_rawgeti(L, LUA_REGISTRYINDEX, objectMetaRef);  // at kObjectMetaIndex
+        lua_pushnil(L);                                    // kLastEnvIndex
+        lua_pushnil(L);                                    // kLastFunctionIndex
         enforceCap = true;
     }
 
@@ -563,8 +573,16 @@ struct ScriptEngine::Impl {
         return msg;
     }
 
-    void Forget(std::string key) {  // a copy: key may be lastKey
+    // No last environment: the stack no longer holds it either, so it can
+    // be collected.
+    void DropLastEnv() {
         lastEnvRef = LUA_NOREF;
+        lua_pushnil(L);
+        lua_replace(L, kLastEnvIndex);
+    }
+
+    void Forget(std::string key) {  // a copy: key may be lastKey
+        DropLastEnv();
         lastScript.clear();
         lastKey.clear();
         auto it = cache.find(key);
@@ -692,7 +710,7 @@ struct ScriptEngine::Impl {
         }
         const int handler = kHandlerIndex;
         if (sameScript) {
-            lua_rawgeti(L, LUA_REGISTRYINDEX, lastEnvRef);
+            lua_pushvalue(L, kLastEnvIndex);
         } else {
             if (!PushEnvironment(name, key, handler, err)) {
                 if (capHit) Forget(key);
@@ -703,23 +721,27 @@ struct ScriptEngine::Impl {
                 lastScript = std::move(name);
                 lastKey = key;
                 lastEnvRef = it->second;
+                lua_pushvalue(L, -1);
+                lua_replace(L, kLastEnvIndex);
             }
         }
         // Only the script's own functions count, not the library's.
         if (lastFunctionRef != LUA_NOREF && function == lastFunction) {
-            lua_rawgeti(L, LUA_REGISTRYINDEX, lastFunctionRef);
+            lua_pushvalue(L, kLastFunctionIndex);
         } else {
             lua_pushlstring(L, function.data(), function.size());
             lua_pushvalue(L, -1);
             luaL_unref(L, LUA_REGISTRYINDEX, lastFunctionRef);
             lastFunctionRef = luaL_ref(L, LUA_REGISTRYINDEX);
+            lua_pushvalue(L, -1);
+            lua_replace(L, kLastFunctionIndex);
             lastFunction.assign(lastFunctionRef != LUA_NOREF ? function : std::string_view());
         }
         if (lua_rawget(L, -2) != LUA_TFUNCTION) {
             err = "function '" + std::string(function) + "' not found";
             return false;
         }
-        int nargs = script::PushValues(L, args, objectMetaRef);
+        int nargs = script::PushValues(L, args, kObjectMetaIndex);
         if (nargs < 0) {
             err = "too many arguments (" + std::to_string(args.GetCount()) + ")";
             return false;
@@ -818,7 +840,7 @@ void ScriptEngine::Reload() {
     if (m_impl->L == nullptr) return;
     for (auto& [key, ref] : m_impl->cache) luaL_unref(m_impl->L, LUA_REGISTRYINDEX, ref);
     m_impl->cache.clear();
-    m_impl->lastEnvRef = LUA_NOREF;
+    m_impl->DropLastEnv();
     m_impl->lastScript.clear();
     m_impl->lastKey.clear();
     lua_gc(m_impl->L, LUA_GCCOLLECT);
