@@ -306,6 +306,10 @@ Value* Kernel::PropertySlow(const ObjectId& obj, const char* name,
 inline void Kernel::LogPropertyChange(const ObjectId& obj, const PropertyDecl& decl,
                                       const Value& now) {
     if (!m_options.logPropertyChanges) return;
+    if (!m_log.enabled()) {
+        m_log.Skip();
+        return;
+    }
     EventFields e;
     e.timeMs = m_now;
     e.kind = EventKind::Property;
@@ -370,8 +374,10 @@ inline __attribute__((always_inline)) const Value* Kernel::ReadProperty(const Ob
 }
 
 bool Kernel::FindAttr(const ObjectId& obj, const char* name) {
-    const Object* o = Get(obj);
-    return o != nullptr && PropSlot(o->cls, name) >= 0;
+    // The property's hit answers for a fixed name asked again and again.
+    if (name == nullptr) return false;
+    const PropertyDecl* decl = nullptr;
+    return PropertyHit(obj, name, &decl) != nullptr;
 }
 
 bool Kernel::SetInt(const ObjectId& obj, const char* name, int value) {
