@@ -30,8 +30,9 @@ void CheckTextEncoding(const IniScan& scan, int line, const std::string& text, c
 
 // Walks one candidate table as the plug-in reads it: one section per number,
 // rows of `fieldCount` comma-separated fields, the first section of a number
-// kept and a later one of the same number ignored. parseRow(line, fields)
-// checks one well-formed row and returns it.
+// kept and a later one of the same number ignored. parseRow(line, fields,
+// row) checks one well-formed row and fills it; false leaves it out of the
+// table, as the plug-in refuses it at load (the check has said why).
 template <typename Row, typename ParseRow>
 void ReadSections(const IniScan& scan, const char* numberName, size_t fieldCount,
                   const char* fieldNames, std::map<int, TableSection>& sections,
@@ -42,6 +43,7 @@ void ReadSections(const IniScan& scan, const char* numberName, size_t fieldCount
         const int key = StringToInt(name);
         CheckSectionName(scan, s, numberName, r);
         std::vector<Row> rows;
+        size_t written = 0;  // well-formed rows, kept or refused
         for (size_t e = 0; e < scan.ini->GetItemCount(s); ++e) {
             const char* k = nullptr;
             const char* v = nullptr;
@@ -57,7 +59,9 @@ void ReadSections(const IniScan& scan, const char* numberName, size_t fieldCount
                 }
                 continue;
             }
-            rows.push_back(parseRow(line, f));
+            ++written;
+            Row row;
+            if (parseRow(line, f, row)) rows.push_back(std::move(row));
         }
         auto found = sections.find(key);
         if (found != sections.end()) {
@@ -66,8 +70,7 @@ void ReadSections(const IniScan& scan, const char* numberName, size_t fieldCount
                        fmt::format("section [{}] is {} {} like section [{}] at line {}: the "
                                    "plug-in keeps the first and ignores this one ({} {})",
                                    ToUtf8(name), numberName, key, ToUtf8(found->second.name),
-                                   found->second.line, rows.size(),
-                                   rows.size() == 1 ? "row" : "rows"));
+                                   found->second.line, written, written == 1 ? "row" : "rows"));
             }
             continue;
         }
@@ -79,11 +82,10 @@ void ReadSections(const IniScan& scan, const char* numberName, size_t fieldCount
 void ReadModelTable(const IniScan& scan, CandidateTables& t, Reporter* r) {
     ReadSections(
         scan, "creator", 4, "model id, weight, description, model index", t.modelSections, t.models,
-        r, [&](int line, const std::vector<std::string>& f) {
+        r, [&](int line, const std::vector<std::string>& f, ModelRow& row) {
             CheckField(scan, line, f[0], "model id", true, r);
             CheckField(scan, line, f[1], "weight", false, r);
             CheckField(scan, line, f[3], "model index", true, r);
-            ModelRow row;
             row.model = StringToInt(f[0]);
             row.weight = StringToFloat(f[1].c_str());
             row.description = f[2];
@@ -96,15 +98,14 @@ void ReadModelTable(const IniScan& scan, CandidateTables& t, Reporter* r) {
                                    ShortestFloatText(row.weight)));
             }
             if (r) CheckTextEncoding(scan, line, row.description, "description", r);
-            return row;
+            return true;
         });
 }
 
 void ReadNpcTable(const IniScan& scan, CandidateTables& t, Reporter* r) {
     ReadSections(
         scan, "model index", 3, "NPC config, weight or fixed slot, slot type", t.npcSections,
-        t.npcs, r, [&](int line, const std::vector<std::string>& f) {
-            NpcRow row;
+        t.npcs, r, [&](int line, const std::vector<std::string>& f, NpcRow& row) {
             row.npcConfig = StringToInt(f[0]);
             row.weight = StringToFloat(f[1].c_str());
             row.slotType = StringToInt(f[2]);
@@ -112,7 +113,12 @@ void ReadNpcTable(const IniScan& scan, CandidateTables& t, Reporter* r) {
             CheckField(scan, line, f[0], "NPC config", true, r);
             CheckField(scan, line, f[1], row.slotType == 3 ? "fixed slot" : "weight", false, r);
             CheckField(scan, line, f[2], "slot type", true, r);
-            if (!r) return row;
+            // The plug-in refuses a slot type outside 0 to 3, and a fixed
+            // slot that does not truncate into 0 to 8: such a row is never
+            // drawn nor sent.
+            const bool loaded = (row.slotType >= 0 && row.slotType <= 2) ||
+                                (row.slotType == 3 && row.weight > -1.0f && row.weight < 9.0f);
+            if (!r) return loaded;
             if (row.slotType < 0 || row.slotType > 3) {
                 r->Add(scan.display, line, Severity::kError, "slot-type-out-of-range",
                        fmt::format("slot type {} is outside 0 to 3 (0, 1, 2: formation "
@@ -131,7 +137,7 @@ void ReadNpcTable(const IniScan& scan, CandidateTables& t, Reporter* r) {
                                    "the odds of every later NPC",
                                    ShortestFloatText(row.weight)));
             }
-            return row;
+            return loaded;
         });
 }
 

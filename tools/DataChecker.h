@@ -45,7 +45,8 @@ struct TableSection {
 };
 
 // The two candidate tables as the plug-in fills them: a key's first section
-// wins, entries with the wrong field count are left out.
+// wins; entries with the wrong field count are left out, and so are NPC rows
+// the plug-in refuses (a slot type outside 0 to 3, a fixed slot outside 0 to 8).
 struct CandidateTables {
     bool modelFileFound = false;
     bool npcFileFound = false;
