@@ -193,7 +193,10 @@ CandidateTables ReadTables(const std::string& dir, Reporter* r) {
 
 void CheckModelWeights(const CandidateTables& t, Reporter& r) {
     const std::string file = DisplayName(kModelFile);
-    for (const auto& [creator, rows] : t.models) {
+    // Named copies, not structured bindings: the lambdas below capture them.
+    for (const auto& entry : t.models) {
+        const int creator = entry.first;
+        const std::vector<ModelRow>& rows = entry.second;
         const int sectionLine = t.modelSections.at(creator).line;
         if (rows.empty()) {
             r.Add(file, sectionLine, Severity::kWarning, "no-valid-rows",
@@ -234,7 +237,9 @@ void CheckModelWeights(const CandidateTables& t, Reporter& r) {
 
 void CheckNpcWeights(const CandidateTables& t, Reporter& r) {
     const std::string file = DisplayName(kNpcFile);
-    for (const auto& [index, rows] : t.npcs) {
+    for (const auto& entry : t.npcs) {
+        const int index = entry.first;
+        const std::vector<NpcRow>& rows = entry.second;
         const int sectionLine = t.npcSections.at(index).line;
         std::vector<float> weights;
         std::vector<size_t> drawable;
