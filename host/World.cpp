@@ -135,10 +135,9 @@ bool World::StartOnThread() {
         Kernel* k = m_kernel.get();
         m_scripts->SetLog([k](const std::string& line) { k->HostLog(line); });
         ScriptEngine* engine = m_scripts.get();
-        m_kernel->SetScriptRunner([engine](const char* script, const char* fn,
-                                           const IVarList& args, int count, IVarList& results) {
-            return engine->Call(script, fn, args, count, results);
-        });
+        m_kernel->SetScriptRunner(
+            [engine](const char* script, const char* fn, const IVarList& args, int count,
+                     IVarList& results) { return engine->Call(script, fn, args, count, results); });
     }
 
     std::vector<std::pair<std::string, IModule*>> modules;
@@ -244,6 +243,7 @@ void World::Stop() {
 
 void World::StopCallerDriven() {
     if (!OnWorldThread()) throw std::logic_error("the world runs on the thread that started it");
+    if (m_callDepth > 0) throw std::logic_error("the world cannot stop inside a Call");
     StopOnThread();
     m_callerRunning = false;
     m_threadId = std::thread::id();

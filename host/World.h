@@ -74,8 +74,8 @@ public:
     // Unloads the plug-in and ends the thread (both on the thread).
     // Idempotent; does nothing when called from the world thread itself.
     // With callerThread it unloads on the calling thread, which must be the
-    // one that started the world (std::logic_error otherwise), and not from
-    // inside a Call.
+    // one that started the world, and not from inside a Call (std::logic_error
+    // otherwise; the world keeps running).
     void Stop();
     bool running() const { return m_thread.joinable() || m_callerRunning; }
 
@@ -87,7 +87,17 @@ public:
     template <class F>
     auto Call(F&& fn) -> std::invoke_result_t<F, Kernel&> {
         using R = std::invoke_result_t<F, Kernel&>;
-        if (OnWorldThread()) return fn(*m_kernel);
+        if (OnWorldThread()) {
+            if (!m_options.callerThread) return fn(*m_kernel);
+            // Counted, so that a Stop from inside fn is refused rather than
+            // freeing the kernel under it.
+            struct Depth {
+                int& d;
+                explicit Depth(int& depth) : d(depth) { ++d; }
+                ~Depth() { --d; }
+            } depth(m_callDepth);
+            return fn(*m_kernel);
+        }
         if (!running() || !m_kernel) throw std::logic_error("the world is not running");
         if (m_options.callerThread)
             throw std::logic_error("the world runs on the thread that started it");
@@ -156,6 +166,7 @@ private:
     std::deque<std::function<void()>> m_tasks;
     bool m_quit = false;
     bool m_callerRunning = false;  // callerThread: between Start and Stop
+    int m_callDepth = 0;           // callerThread: Calls running now
 };
 
 // True when path names an existing directory.

@@ -467,6 +467,10 @@ TEST(World, ACallerThreadWorldRunsOnItsStarterAndRefusesOtherThreads) {
     }).join();
     EXPECT_EQ(refused, 2);
     EXPECT_TRUE(w.running());
+    // Not from inside a Call either: the kernel is still in use there.
+    EXPECT_THROW(w.Call([&w](Kernel&) { w.Stop(); }), std::logic_error);
+    EXPECT_TRUE(w.running());
+    EXPECT_EQ(w.Call([](Kernel& k) { return k.FindModule("TeamSystem") != nullptr; }), true);
     w.Stop();
     EXPECT_FALSE(w.running());
     EXPECT_THROW(w.Call([](Kernel&) { return 1; }), std::logic_error);
