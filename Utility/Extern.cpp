@@ -1,3 +1,4 @@
+// Convenience operations around the kernel: commands to a player by name.
 #include "Extern.h"
 
 #include <string>

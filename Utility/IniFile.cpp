@@ -1,3 +1,4 @@
+// CIniFile: reading INI resource files into sections and items.
 #include "IniFile.h"
 
 #include <fcntl.h>

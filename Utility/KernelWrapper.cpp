@@ -1,3 +1,4 @@
+// Class declarations read from a class-definition XML file and made to the kernel.
 #include "KernelWrapper.h"
 
 #include <sys/stat.h>

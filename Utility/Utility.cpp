@@ -1,3 +1,4 @@
+// The rule systems' shared helpers: the random draw, number and text parsing, splitting.
 #include "Utility.h"
 
 #include <charconv>

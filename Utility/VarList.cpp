@@ -1,3 +1,4 @@
+// CVarList's out-of-line half: growth, heap payloads, copies and the typed reads.
 #include "VarList.h"
 
 #include <cstddef>

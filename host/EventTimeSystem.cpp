@@ -1,3 +1,4 @@
+// The event-time host module: time texts, time points and the commands they send when due.
 #include "EventTimeSystem.h"
 
 #include <cctype>

@@ -1,3 +1,4 @@
+// GBK to UTF-8 conversion for terminal output, through iconv.
 #include "Gbk.h"
 
 #include <iconv.h>

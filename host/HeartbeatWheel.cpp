@@ -1,3 +1,4 @@
+// The hierarchical timer wheel behind the kernel's heartbeats and timers.
 #include "HeartbeatWheel.h"
 
 #include <algorithm>

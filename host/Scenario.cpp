@@ -1,3 +1,4 @@
+// The scenario runner: setup, the world it starts, the run and its summary.
 #include "Scenario.h"
 
 #include <cinttypes>

@@ -120,6 +120,12 @@ int Traceback(lua_State* L);
 // number of values pushed (the list's count), or -1 when the stack cannot
 // grow that far (nothing pushed).
 int PushVarList(lua_State* L, const IVarList& list);
+// PushVarList with the ObjectId metatable taken from the stack at
+// objectMetaIndex (much cheaper to reach than by its key in the registry)
+// unless objectMetaIndex is 0.
+int PushValues(lua_State* L, const IVarList& list, int objectMetaIndex);
+// Pushes the ObjectId metatable (RegisterObjectIdType must have run).
+void PushObjectIdMetatable(lua_State* L);
 
 }  // namespace script
 

@@ -1,3 +1,4 @@
+// The stand-ins for the game's own scripts: the answers and the simulated fights.
 #include "StandInScripts.h"
 
 #include "Kernel.h"

@@ -1,3 +1,4 @@
+// The team host module: teams of players with a leader.
 #include "TeamSystem.h"
 
 #include <algorithm>

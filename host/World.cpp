@@ -1,3 +1,4 @@
+// A world: starting and stopping its kernel, host modules, plug-in copy and thread.
 #include "World.h"
 
 #include <dlfcn.h>

@@ -1,3 +1,4 @@
+// The area boss rule system: bosses that offer a limited number of fights per period.
 #include "AreaBossSystem.h"
 
 #include <string>

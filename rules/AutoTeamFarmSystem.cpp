@@ -1,3 +1,4 @@
+// The auto team farm rule system: players gathered into teams for the farm's encounter.
 #include "AutoTeamFarmSystem.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// The NPC creator rule system: candidate tables, model draws, encounters and notices.
 #include "NpcCreatorSystem.h"
 
 #include <climits>

@@ -13,6 +13,11 @@
 #include "ScriptEngine.h"
 #include "VarList.h"
 
+extern "C" {
+#include <lauxlib.h>
+#include <lua.h>
+}
+
 namespace fs = std::filesystem;
 using host::ScriptEngine;
 using host::ScriptLimits;
@@ -545,6 +550,25 @@ TEST(ScriptText, Utf8RoundTripsAndInvalidBytesAreReplaced) {
                                        "b\xC0\xAF"
                                        "c\xE4\xB8"),
               u"a\uFFFDb\uFFFD\uFFFDc\uFFFD");
+}
+
+// PushVarList stands outside any engine call: its ids take the metatable
+// from the registry, not from a stack slot of the engine.
+TEST(ScriptText, PushVarListPushesIdsAScriptCanRead) {
+    lua_State* L = luaL_newstate();
+    ASSERT_NE(L, nullptr);
+    host::script::RegisterObjectIdType(L);
+    lua_pushinteger(L, 99);  // whatever lies below must not be taken for the metatable
+    lua_pushinteger(L, 98);
+    CVarList list;
+    list.AddInt(7);
+    list.AddObject(ObjectId{12, 3});
+    ASSERT_EQ(host::script::PushVarList(L, list), 2);
+    EXPECT_EQ(lua_tointeger(L, -2), 7);
+    ObjectId id;
+    ASSERT_TRUE(host::script::ToObjectId(L, -1, id));
+    EXPECT_EQ(id, (ObjectId{12, 3}));
+    lua_close(L);
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+// A kernel that records class declarations, for the class-file checker.
 #include "ClassRecorder.h"
 
 namespace tools {

@@ -1,3 +1,4 @@
+// `rulehost demo`: the sample world's timeline, built and printed.
 #include "DemoWorld.h"
 
 #include <fmt/format.h>

@@ -1,3 +1,4 @@
+// `rulehost simulate`: the Monte Carlo run of one creator and its tallies.
 #include "Simulator.h"
 
 #include <fmt/format.h>

@@ -1,3 +1,4 @@
+// GBK and UTF-8 text helpers for the designer tools.
 #include "TextCodec.h"
 
 #include <fmt/format.h>

@@ -1,3 +1,4 @@
+// Exact odds of the plug-in's weighted draws over every float the draw can take.
 #include "WeightOdds.h"
 
 namespace tools {
