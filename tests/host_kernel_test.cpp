@@ -607,6 +607,73 @@ TEST_F(KernelTest, SelectStoreAndLeaveCarryTheirArguments) {
     EXPECT_EQ(g.order.size(), 3u);
 }
 
+// Lookups remember their last hits: many (class, command) keys share the
+// few hit slots, and an event name may come again at the same address with
+// other text. Each dispatch must still reach exactly its own hooks.
+TEST_F(KernelTest, RememberedHookLookupsNeverMixUpCommandsOrEventNames) {
+    std::vector<std::string> ran;
+    auto note = [&ran](std::string what) {
+        return [&ran, what](Kernel&, const ObjectId&, const ObjectId&, const IVarList&) {
+            ran.push_back(what);
+            return 1;
+        };
+    };
+    const ObjectId cr = MakeCreator();
+    const struct {
+        const char* cls;
+        ObjectId target;
+    } classes[] = {{"player", alice}, {"NpcCreator", cr}};
+    for (int id = 900; id < 940; ++id)
+        for (const auto& c : classes)
+            kernel->AddHostCommandHook(c.cls, id, note(c.cls + std::to_string(id)), 1);
+    for (int round = 0; round < 2; ++round) {
+        for (const auto& c : classes) {
+            for (int id = 939; id >= 900; --id) {
+                ran.clear();
+                HostVarList msg;
+                msg.AddInt(id);
+                kernel->Command(alice, c.target, msg);
+                EXPECT_EQ(ran, std::vector<std::string>{c.cls + std::to_string(id)});
+            }
+        }
+    }
+    kernel->AddHostClassCallback("NpcCreator", "OnAlpha", note("alpha"), 1);
+    kernel->AddHostClassCallback("NpcCreator", "OnBravo", note("bravo"), 1);
+    std::string event = "OnAlpha";
+    for (const char* name : {"OnAlpha", "OnBravo", "OnAlpha"}) {
+        event.assign(name);  // same length: the text changes in place
+        ran.clear();
+        kernel->RaiseClassEvent(cr, event, alice, HostVarList());
+        EXPECT_EQ(ran,
+                  std::vector<std::string>{name == std::string("OnAlpha") ? "alpha" : "bravo"});
+    }
+}
+
+// A log that is off keeps nothing, yet every event still takes its number:
+// seq numbers after it are what they would have been.
+TEST_F(KernelTest, ADisabledLogStillNumbersEveryEvent) {
+    ASSERT_TRUE(kernel->AddPropertySaveMode(kernel->ClassIndex("NpcCreator"), "SelectCount",
+                                            VTYPE_INT, 0, ""));
+    const ObjectId cr = MakeCreator();
+    auto act = [&](int value) {
+        HostVarList msg;
+        msg.AddInt(742);
+        kernel->Command(alice, cr, msg);
+        kernel->Select(alice, cr, 1);
+        kernel->SetInt(cr, "SelectCount", value);
+    };
+    const uint64_t before = kernel->log().NextSeq();
+    act(5);
+    const uint64_t logged = kernel->log().NextSeq() - before;
+    EXPECT_EQ(logged, 3u);  // the command, the select and the property change
+    const size_t held = kernel->log().size();
+    kernel->log().SetEnabled(false);
+    act(6);
+    kernel->log().SetEnabled(true);
+    EXPECT_EQ(kernel->log().NextSeq() - before, 2 * logged);
+    EXPECT_EQ(kernel->log().size(), held);
+}
+
 TEST_F(KernelTest, CustomHooksSeeTheTargetAsSelf) {
     kernel->AddCustomHook(150493, Hook<0>, 3);
     const ObjectId farm = MakeCreator();

@@ -19,7 +19,9 @@ using nlohmann::json;
 // Creator 7: four models with weights 0.1 .. 0.4, each with three NPCs of
 // weights 0.5, 0.25, 0.25. Creator 8: NPC weights summing to 0.25. Creator 9:
 // model weights past 1 and a missing model index. Creator 10: one NPC of
-// slot type 1. Creator 11: a fixed NPC and a drawn one.
+// slot type 1. Creator 11: a fixed NPC and a drawn one. Creator 12: a fixed
+// NPC off the formation and one of slot type 5, both refused by the plug-in,
+// beside one drawn NPC.
 const char kModels[] =
     "[7]\n"
     "m1=701,0.1,Light,71\n"
@@ -39,7 +41,10 @@ const char kModels[] =
     "m1=1001,1,Line,101\n"
     "\n"
     "[11]\n"
-    "m1=1101,1,Guarded,111\n";
+    "m1=1101,1,Guarded,111\n"
+    "\n"
+    "[12]\n"
+    "m1=1201,1,Refused rows,121\n";
 
 const char kNpcs[] =
     "[71]\nn1=7101,0.5,0\nn2=7102,0.25,1\nn3=7103,0.25,2\n"
@@ -50,7 +55,8 @@ const char kNpcs[] =
     "[91]\nn1=9101,1,0\n"
     "[92]\nn1=9201,1,0\n"
     "[101]\nn1=10101,1,1\n"
-    "[111]\nn1=11100,4.9,3\nn2=11101,1,0\n";
+    "[111]\nn1=11100,4.9,3\nn2=11101,1,0\n"
+    "[121]\nn1=12100,12,3\nn2=12102,0.5,5\nn3=12101,1,0\n";
 
 // Chi-square critical values at p = 0.001, by degrees of freedom.
 double ChiSquareCritical(int df) {
@@ -216,6 +222,16 @@ TEST_F(SimulateTest, FixedNpcJoinsEveryEncounterAtItsSlot) {
         const double expected = (slot == 4 || slot == 3 || slot == 0) ? 1.0 : 0.0;
         EXPECT_EQ(s["share"].get<double>(), expected) << "slot " << slot;
     }
+}
+
+TEST_F(SimulateTest, RowsThePluginRefusesAreNeitherDrawnNorMissed) {
+    const json j = SimulateJson(12, 500);
+    ASSERT_EQ(j["npcConfigs"].size(), 1u) << j["npcConfigs"].dump();
+    EXPECT_EQ(j["npcConfigs"][0]["npcConfig"], 12101);
+    EXPECT_FALSE(j["npcConfigs"][0]["fixed"].get<bool>());
+    EXPECT_EQ(j["npcConfigs"][0]["perSelect"].get<double>(), 3.0);
+    EXPECT_TRUE(j["configsNotSeen"].empty()) << j["configsNotSeen"].dump();
+    EXPECT_TRUE(j["impossibleDraws"].empty()) << j["impossibleDraws"].dump();
 }
 
 TEST_F(SimulateTest, SameArgumentsGiveTheSameCounts) {
