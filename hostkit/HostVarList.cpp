@@ -274,17 +274,22 @@ bool HostVarList::Push(int tag, Value v) {
     return true;
 }
 
-bool HostVarList::AddInt(int value) {
-    // The common case in place: room in the first chunk, no Value to move.
-    // An empty list has no chunk yet (and then m_count is 0).
+// The common case in place: room in the first chunk, no Value to move. An
+// empty list has no chunk yet (and then m_count is 0).
+template <typename T>
+bool HostVarList::AddPlain(T value) {
     if (m_count < kFirstChunk) {
         if (m_first == nullptr) m_first = TakeFirstChunk();
         Entry& e = m_first[m_count++];
-        e.typeWord = VTYPE_INT;
-        e.value.emplace<int32_t>(value);
+        e.value.emplace<T>(value);
+        e.typeWord = static_cast<uint32_t>(e.value.index());
         return true;
     }
-    return Push(0, int32_t{value});
+    return Push(0, value);
+}
+
+bool HostVarList::AddInt(int value) {
+    return AddPlain(int32_t{value});
 }
 bool HostVarList::AddInt64(int64_t value) {
     return Push(0, value);
@@ -299,14 +304,7 @@ bool HostVarList::AddWideStr(const char16_t* value) {
     return Push(0, WideFrom(value));
 }
 bool HostVarList::AddObject(const ObjectId& value) {
-    if (m_count < kFirstChunk) {
-        if (m_first == nullptr) m_first = TakeFirstChunk();
-        Entry& e = m_first[m_count++];
-        e.typeWord = VTYPE_OBJECT;
-        e.value.emplace<ObjectId>(value);
-        return true;
-    }
-    return Push(0, value);
+    return AddPlain(value);
 }
 bool HostVarList::AddUserData(const void* data, uint64_t size) {
     std::vector<uint8_t> bytes;

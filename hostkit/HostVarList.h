@@ -112,6 +112,9 @@ private:
     const Entry& EntryAt(uint64_t index) const;
     Entry& EntryAt(uint64_t index);
     bool Push(int tag, Value v);
+    // Push for an int or an id without a tag, written in place when it can be.
+    template <typename T>
+    bool AddPlain(T value);
 
     // Chunk 0 (from the pool) and those after it; chunk k holds 8 << k
     // entries. Entries at m_count and beyond always hold monostate.

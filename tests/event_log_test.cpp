@@ -157,7 +157,9 @@ TEST(PackedEventLog, SeqLookupsSurviveGapsAndDrops) {
     for (const Case& c : cases) {
         EXPECT_EQ(log.Get(c.seq) != nullptr, c.held) << c.seq;
         EXPECT_EQ(log.SetResult(c.seq, 5), c.held) << c.seq;
-        if (c.held) EXPECT_EQ(log.Get(c.seq)->result, 5);
+        if (c.held) {
+            EXPECT_EQ(log.Get(c.seq)->result, 5);
+        }
         EventFilter from;
         from.fromSeq = c.seq;
         size_t expected = 0;
@@ -168,7 +170,9 @@ TEST(PackedEventLog, SeqLookupsSurviveGapsAndDrops) {
             if (e.seq >= c.seq && want == nullptr) want = &e;
         const Event* first = log.FindFirst(from);
         ASSERT_EQ(first == nullptr, want == nullptr) << c.seq;
-        if (first != nullptr) EXPECT_EQ(first->seq, want->seq);
+        if (first != nullptr) {
+            EXPECT_EQ(first->seq, want->seq);
+        }
     }
 }
 
